@@ -1,0 +1,4 @@
+// Reading the program's arguments into the command string.
+#pragma once
+
+void BuildCommandString();

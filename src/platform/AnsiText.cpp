@@ -1,0 +1,57 @@
+// ANSI <-> UTF-16 conversion with the system code page (CP_ACP, no flags).
+
+#include "platform/AnsiText.h"
+
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+
+WideText AnsiToWide(const char* text)
+{
+    WideText wide = { nullptr, 0 };
+    size_t bytes = strlen(text);
+    if (bytes > INT_MAX)
+        return wide;
+
+    int units = 0;
+    if (bytes > 0) {
+        units = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(bytes), nullptr, 0);
+        if (units <= 0)
+            return wide;
+    }
+    wide.Units = static_cast<WCHAR*>(malloc((static_cast<size_t>(units) + 1) * sizeof(WCHAR)));
+    if (wide.Units == nullptr)
+        return wide;
+    if (units > 0)
+        MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(bytes), wide.Units, units);
+    wide.Units[units] = 0;
+    wide.Length = static_cast<size_t>(units);
+    return wide;
+}
+
+const char* WideToAnsi(const WCHAR* units, size_t length, AnsiBuffer* buffer)
+{
+    if (length > INT_MAX)
+        return nullptr;
+
+    int bytes = 0;
+    if (length > 0) {
+        bytes = WideCharToMultiByte(CP_ACP, 0, units, static_cast<int>(length),
+                                    nullptr, 0, nullptr, nullptr);
+        if (bytes <= 0)
+            return nullptr;
+    }
+    size_t needed = static_cast<size_t>(bytes) + 1;
+    if (buffer->Capacity < needed) {
+        char* grown = static_cast<char*>(realloc(buffer->Bytes, needed));
+        if (grown == nullptr)
+            return nullptr;
+        buffer->Bytes = grown;
+        buffer->Capacity = needed;
+    }
+    if (bytes > 0)
+        WideCharToMultiByte(CP_ACP, 0, units, static_cast<int>(length),
+                            buffer->Bytes, bytes, nullptr, nullptr);
+    buffer->Bytes[bytes] = '\0';
+    return buffer->Bytes;
+}

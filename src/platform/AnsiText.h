@@ -1,0 +1,24 @@
+// Conversions between ANSI text in the system code page and UTF-16, with
+// buffers sized to the text (there is no length limit).
+#pragma once
+
+#include <stddef.h>
+#include <windows.h>
+
+struct WideText {
+    WCHAR* Units;   // malloc'ed and zero-terminated; null when out of memory
+    size_t Length;  // code units, without the terminating zero
+};
+
+// Converts a zero-terminated ANSI text. The caller frees Units.
+WideText AnsiToWide(const char* text);
+
+// A growing buffer for ANSI text, reused from one conversion to the next.
+struct AnsiBuffer {
+    char* Bytes;
+    size_t Capacity;
+};
+
+// Converts length UTF-16 units into buffer as a zero-terminated ANSI text and
+// returns it; null when out of memory. The caller frees buffer->Bytes.
+const char* WideToAnsi(const WCHAR* units, size_t length, AnsiBuffer* buffer);

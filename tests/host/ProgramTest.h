@@ -1,0 +1,56 @@
+// A fixture for running the program in the simulated Windows layer.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "UTypes.h"
+#include "WinSim.h"
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim::Reset();
+        App = AppState{};
+    }
+
+    // The main window of the running program, for scripted events.
+    static HWND Main() { return sim::MainWindowOf(OVQ_WINDOW_CLASS); }
+
+    // Ends the run from outside at `at`, the way another program would.
+    static void CloseAt(DWORD at)
+    {
+        sim::At(at, [] { sim::PostFromOutside(Main(), WM_CLOSE, 0, 0); });
+    }
+
+    // Runs `action` at `at` and keeps the log lines it produced.
+    static void CaptureAt(DWORD at, std::vector<std::string>* lines, std::function<void()> action)
+    {
+        sim::At(at, [lines, action] {
+            size_t before = sim::Calls().size();
+            action();
+            lines->assign(sim::Calls().begin() + static_cast<long>(before), sim::Calls().end());
+        });
+    }
+};
+
+// Log lines in a readable form for failure messages.
+inline std::string Lines(const std::vector<std::string>& lines)
+{
+    std::string out;
+    for (const std::string& line : lines)
+        out += "  " + line + "\n";
+    return out;
+}
+
+#define EXPECT_LINES(actual, ...)                                                          \
+    do {                                                                                   \
+        std::vector<std::string> expected_ = __VA_ARGS__;                                  \
+        std::vector<std::string> actual_ = (actual);                                       \
+        EXPECT_EQ(actual_, expected_) << "actual:\n" << Lines(actual_) << "expected:\n"    \
+                                      << Lines(expected_);                                 \
+    } while (0)

@@ -1,0 +1,133 @@
+// Control of the simulated Windows layer from the host tests.
+//
+// The simulation is one process with one thread and a virtual clock. It records
+// every Windows call the program makes, and every message it delivers to a
+// window procedure, as one line of text in the order they happen:
+//   SetTimer(hwnd1, 8345, 900, null) = 8345
+//   > WindowProc(hwnd1, WM_TIMER, 8345, 0)
+// Tests compare these lines with expected tables. Other processes (a second
+// copy, the shell, a program posting a quit message) are played by scripted
+// events that run at a virtual time while the program waits for messages.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// ExitProcess throws this; RunProgram catches it and returns the code.
+struct ProcessExit {
+    UINT code;
+};
+
+// Thrown when the program would wait for a message that can never come.
+struct Deadlock {
+    std::string what;
+};
+
+// Forgets everything: windows, classes, mutexes, menus, the tray, timers, the
+// queue, scripts, failures and the log. The clock starts at 0.
+void Reset();
+
+// Runs WinMain with the process command line and returns the exit code.
+UINT RunProgram(const std::string& commandLine);
+// The process command line that GetCommandLineA returns.
+void SetCommandLine(const std::string& commandLine);
+
+// The log.
+const std::vector<std::string>& Calls();
+// Only the lines whose function (or "> WindowProc") is one of names.
+std::vector<std::string> CallsOf(const std::vector<std::string>& names);
+void ClearCalls();
+// A byte string as it appears in the log: printable ASCII as it is, the
+// double quote and backslash escaped, every other byte as \xNN.
+std::string Quote(const std::string& bytes);
+std::string MessageName(UINT message);
+
+// The virtual clock, in milliseconds.
+DWORD Now();
+void AdvanceClock(DWORD ms);
+// A waiting program never sleeps past this moment (default one virtual hour).
+void SetTimeLimit(DWORD ms);
+
+// Scripted events of other programs, run when the clock reaches `at` while the
+// program waits for a message (in its loop, a menu or a message box).
+void At(DWORD at, std::function<void()> action);
+// Another process sends a message to a window and waits for the result;
+// the text, if any, is passed as a zero-terminated lParam.
+LRESULT SendFromOutside(HWND window, UINT message, WPARAM wParam, const std::string* text);
+LRESULT SendFromOutside(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void PostFromOutside(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Another process: a mutex it holds, and a top-level window it owns that
+// records what is sent to it.
+void CreateForeignMutex(const std::string& name);
+HWND CreateForeignWindow(const std::string& className);
+struct ForeignMessage {
+    UINT message;
+    WPARAM wParam;
+    std::string text;
+};
+const std::vector<ForeignMessage>& ForeignMessages(HWND window);
+
+// Fault injection: the named call fails `times` times from now on, or every
+// time until the clock reaches `until`. Names: RegisterClassA, CreateWindowExA,
+// CreateMutexA, SetTimer, CreatePopupMenu, GetCursorPos, LoadIconA, NIM_ADD.
+void FailTimes(const std::string& call, int times);
+void FailUntil(const std::string& call, DWORD until);
+
+// Windows of the program.
+HWND MainWindowOf(const std::string& className);
+bool WindowAlive(HWND window);
+std::string WindowTitle(HWND window);
+DWORD WindowStyle(HWND window);
+DWORD WindowExStyle(HWND window);
+size_t TimerCount();
+
+// The execution state held by the thread (the last continuous request).
+EXECUTION_STATE ContinuousState();
+// The moments at which an input event reached the system.
+const std::vector<DWORD>& InputEvents();
+
+// Menus.
+struct MenuItem {
+    UINT flags;
+    UINT_PTR id;
+    bool hasText;
+    std::string text;
+    bool checked;
+};
+bool MenuExists(HMENU menu);
+std::vector<MenuItem> MenuItems(HMENU menu);
+size_t MenuCount();
+// The next TrackPopupMenu keeps the menu open for `openMs` of virtual time,
+// dispatching the thread's messages, then closes it with `command` (0: no choice).
+void ScriptMenuChoice(UINT command, DWORD openMs = 0);
+int MenusShown();
+
+// The notification area: the icons it shows, by window and identifier.
+struct TrayIcon {
+    HWND window;
+    UINT id;
+    UINT flags;
+    UINT callbackMessage;
+    HICON icon;
+    std::string tip;  // the 64 bytes of the tip, zero bytes included
+};
+std::vector<TrayIcon> TrayIcons();
+
+// The next MessageBoxA stays open for `openMs` of virtual time, dispatching
+// the thread's messages, then closes with OK.
+void ScriptMessageBox(DWORD openMs);
+int MessageBoxesShown();
+
+// The icon handle that LoadIconA gives for "MAINICON".
+HICON MainIcon();
+// The cursor position that GetCursorPos reports.
+void SetCursor(LONG x, LONG y);
+
+}  // namespace sim

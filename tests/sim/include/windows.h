@@ -1,0 +1,209 @@
+// Simulated Windows layer for the host build: the part of <windows.h> that the
+// program uses, with the types, values and behaviour of 32-bit Windows.
+// The functions are implemented in tests/sim/src/WinSim.cpp.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+#include <string.h>
+
+#define WINAPI
+#define CALLBACK
+#define APIENTRY
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef unsigned short WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef unsigned int UINT;
+typedef char CHAR;
+typedef char16_t WCHAR;
+typedef WORD ATOM;
+typedef uintptr_t UINT_PTR;
+typedef uintptr_t ULONG_PTR;
+typedef uintptr_t DWORD_PTR;
+typedef intptr_t LONG_PTR;
+typedef UINT_PTR WPARAM;
+typedef LONG_PTR LPARAM;
+typedef LONG_PTR LRESULT;
+typedef void VOID;
+typedef void* HANDLE;
+typedef const char* LPCSTR;
+typedef char* LPSTR;
+typedef const WCHAR* LPCWSTR;
+typedef WCHAR* LPWSTR;
+typedef BOOL* LPBOOL;
+
+#define SIM_DECLARE_HANDLE(name) struct name##__ { int unused; }; typedef struct name##__* name
+SIM_DECLARE_HANDLE(HWND);
+SIM_DECLARE_HANDLE(HMENU);
+SIM_DECLARE_HANDLE(HICON);
+SIM_DECLARE_HANDLE(HINSTANCE);
+SIM_DECLARE_HANDLE(HBRUSH);
+typedef HINSTANCE HMODULE;
+typedef HICON HCURSOR;
+typedef UINT EXECUTION_STATE;
+
+#define TRUE 1
+#define FALSE 0
+
+typedef LRESULT (CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef VOID (CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+
+typedef struct tagPOINT {
+    LONG x;
+    LONG y;
+} POINT, *LPPOINT;
+
+typedef struct tagRECT {
+    LONG left, top, right, bottom;
+} RECT;
+
+typedef struct tagMSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+} MSG, *LPMSG;
+
+typedef struct tagWNDCLASSA {
+    UINT style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra;
+    int cbWndExtra;
+    HINSTANCE hInstance;
+    HICON hIcon;
+    HCURSOR hCursor;
+    HBRUSH hbrBackground;
+    LPCSTR lpszMenuName;
+    LPCSTR lpszClassName;
+} WNDCLASSA;
+
+typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+#define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
+#define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
+#define MAKEWPARAM(l, h) ((WPARAM)(DWORD)(((DWORD)(WORD)(l)) | ((DWORD)(WORD)(h)) << 16))
+#define ZeroMemory(p, n) memset((p), 0, (n))
+
+// Messages
+#define WM_NULL 0x0000
+#define WM_CREATE 0x0001
+#define WM_DESTROY 0x0002
+#define WM_SETTEXT 0x000C
+#define WM_GETTEXT 0x000D
+#define WM_CLOSE 0x0010
+#define WM_QUERYENDSESSION 0x0011
+#define WM_QUIT 0x0012
+#define WM_ENDSESSION 0x0016
+#define WM_NCCREATE 0x0081
+#define WM_NCDESTROY 0x0082
+#define WM_KEYDOWN 0x0100
+#define WM_COMMAND 0x0111
+#define WM_TIMER 0x0113
+#define WM_MOUSEMOVE 0x0200
+#define WM_LBUTTONDOWN 0x0201
+#define WM_LBUTTONUP 0x0202
+#define WM_LBUTTONDBLCLK 0x0203
+#define WM_RBUTTONDOWN 0x0204
+#define WM_RBUTTONUP 0x0205
+#define WM_RBUTTONDBLCLK 0x0206
+#define WM_MBUTTONDOWN 0x0207
+#define WM_MBUTTONUP 0x0208
+#define WM_USER 0x0400
+
+// Window classes and styles
+#define CS_VREDRAW 0x0001
+#define CS_HREDRAW 0x0002
+#define CS_GLOBALCLASS 0x4000
+#define WS_POPUP 0x80000000u
+#define WS_VISIBLE 0x10000000u
+
+// Menus
+#define MF_BYCOMMAND 0x00000000u
+#define MF_BYPOSITION 0x00000400u
+#define MF_STRING 0x00000000u
+#define MF_SEPARATOR 0x00000800u
+#define MF_UNCHECKED 0x00000000u
+#define MF_CHECKED 0x00000008u
+#define TPM_LEFTALIGN 0x0000u
+#define TPM_TOPALIGN 0x0000u
+#define TPM_LEFTBUTTON 0x0000u
+#define TPM_RETURNCMD 0x0100u
+
+// Message boxes
+#define MB_OK 0x00000000u
+#define MB_SETFOREGROUND 0x00010000u
+#define IDOK 1
+
+// Power and input
+#define ES_SYSTEM_REQUIRED ((EXECUTION_STATE)0x00000001)
+#define ES_DISPLAY_REQUIRED ((EXECUTION_STATE)0x00000002)
+#define ES_CONTINUOUS ((EXECUTION_STATE)0x80000000)
+#define MOUSEEVENTF_MOVE 0x0001
+#define MOUSEEVENTF_ABSOLUTE 0x8000
+
+// Errors and code pages
+#define ERROR_SUCCESS 0
+#define ERROR_INVALID_HANDLE 6
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_INSUFFICIENT_BUFFER 122
+#define ERROR_ALREADY_EXISTS 183
+#define ERROR_INVALID_WINDOW_HANDLE 1400
+#define ERROR_INVALID_MENU_HANDLE 1401
+#define ERROR_CLASS_ALREADY_EXISTS 1410
+#define ERROR_CANNOT_FIND_WND_CLASS 1407
+#define CP_ACP 0
+
+// kernel32
+LPSTR WINAPI GetCommandLineA();
+HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
+HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name);
+DWORD WINAPI GetLastError();
+VOID WINAPI SetLastError(DWORD error);
+[[noreturn]] VOID WINAPI ExitProcess(UINT exitCode);
+EXECUTION_STATE WINAPI SetThreadExecutionState(EXECUTION_STATE flags);
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes,
+                               LPWSTR wide, int units);
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int units,
+                               LPSTR text, int bytes, LPCSTR defaultChar, LPBOOL usedDefault);
+
+// user32
+LPSTR WINAPI CharNextA(LPCSTR p);
+HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name);
+ATOM WINAPI RegisterClassA(const WNDCLASSA* windowClass);
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style,
+                            int x, int y, int width, int height, HWND parent, HMENU menu,
+                            HINSTANCE instance, void* param);
+BOOL WINAPI UpdateWindow(HWND window);
+BOOL WINAPI DestroyWindow(HWND window);
+BOOL WINAPI IsWindow(HWND window);
+LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName);
+int WINAPI GetWindowTextA(HWND window, LPSTR text, int size);
+LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT first, UINT last);
+BOOL WINAPI TranslateMessage(const MSG* message);
+LRESULT WINAPI DispatchMessageA(const MSG* message);
+VOID WINAPI PostQuitMessage(int exitCode);
+UINT WINAPI RegisterWindowMessageA(LPCSTR name);
+UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc);
+BOOL WINAPI KillTimer(HWND window, UINT_PTR id);
+HMENU WINAPI CreatePopupMenu();
+BOOL WINAPI AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, LPCSTR text);
+DWORD WINAPI CheckMenuItem(HMENU menu, UINT id, UINT flags);
+UINT WINAPI GetMenuState(HMENU menu, UINT id, UINT flags);
+BOOL WINAPI TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND owner,
+                           const RECT* rect);
+BOOL WINAPI DestroyMenu(HMENU menu);
+BOOL WINAPI GetCursorPos(LPPOINT point);
+BOOL WINAPI SetForegroundWindow(HWND window);
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+VOID WINAPI mouse_event(DWORD flags, DWORD dx, DWORD dy, DWORD data, ULONG_PTR extraInfo);
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);

@@ -1,0 +1,999 @@
+// The simulated Windows layer: one process, one thread, a virtual clock.
+// Behaves as the program relies on Windows to behave: synchronous SendMessage to
+// the own thread's windows, DestroyWindow sending WM_DESTROY before it returns,
+// GetMenuState giving 0xFFFFFFFF for a missing item, timer messages that never
+// pile up, sent messages from other processes delivered while the thread waits.
+
+#include "WinSim.h"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <memory>
+#include <set>
+
+namespace sim {
+namespace {
+
+struct Window {
+    bool own;  // false: a window of another process
+    bool alive;
+    std::string className;
+    std::string title;
+    DWORD style;
+    DWORD exStyle;
+    WNDPROC proc;
+    std::vector<ForeignMessage> received;
+};
+
+struct Timer {
+    HWND window;
+    UINT_PTR id;
+    DWORD period;
+    DWORD due;
+};
+
+struct Event {
+    DWORD at;
+    int order;
+    std::function<void()> action;
+};
+
+struct Failure {
+    int times = 0;
+    DWORD until = 0;
+};
+
+struct Menu {
+    bool alive;
+    std::vector<MenuItem> items;
+};
+
+struct MenuScript {
+    UINT command;
+    DWORD openMs;
+};
+
+struct State {
+    DWORD now = 0;
+    DWORD timeLimit = 3600 * 1000;
+    std::string commandLine;
+    DWORD lastError = 0;
+    std::vector<std::string> calls;
+
+    std::vector<Window> windows;  // HWND n is windows[n - 1]
+    std::map<std::string, WNDCLASSA> classes;
+    std::set<std::string> mutexes;
+    int mutexHandles = 0;
+    std::map<std::string, UINT> registeredMessages;
+
+    std::deque<MSG> posted;
+    bool quitPosted = false;
+    int quitCode = 0;
+    std::vector<Timer> timers;
+    std::vector<Event> events;
+    int eventOrder = 0;
+
+    std::map<std::string, Failure> failures;
+
+    EXECUTION_STATE continuous = 0;
+    std::vector<DWORD> inputs;
+
+    std::vector<Menu> menus;  // HMENU n is menus[n - 1]
+    std::deque<MenuScript> menuScripts;
+    int menusShown = 0;
+    std::vector<TrayIcon> tray;
+    std::deque<DWORD> boxScripts;
+    int boxesShown = 0;
+    POINT cursor = { 640, 700 };
+};
+
+State S;
+
+HICON const TheMainIcon = reinterpret_cast<HICON>(static_cast<uintptr_t>(0x1C0));
+HINSTANCE const TheModule = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x400000));
+
+// ---- formatting -----------------------------------------------------------
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...)
+{
+    char buffer[512];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return buffer;
+}
+
+void Log(const std::string& line)
+{
+    S.calls.push_back(line);
+}
+
+std::string Hwnd(HWND window)
+{
+    if (window == nullptr)
+        return "null";
+    return Format("hwnd%zu", static_cast<size_t>(reinterpret_cast<uintptr_t>(window)));
+}
+
+std::string Hmenu(HMENU menu)
+{
+    if (menu == nullptr)
+        return "null";
+    return Format("hmenu%zu", static_cast<size_t>(reinterpret_cast<uintptr_t>(menu)));
+}
+
+std::string Str(LPCSTR text)
+{
+    return text == nullptr ? std::string("null") : "\"" + Quote(text) + "\"";
+}
+
+std::string Bool(BOOL value)
+{
+    return value ? "TRUE" : "FALSE";
+}
+
+// The lParam of a message as the log shows it: the text for WM_SETTEXT.
+std::string LParamText(UINT message, LPARAM lParam)
+{
+    if (message == WM_SETTEXT)
+        return Str(reinterpret_cast<LPCSTR>(lParam));
+    return Format("%lld", static_cast<long long>(lParam));
+}
+
+// ---- windows ----------------------------------------------------------------
+
+Window* Find(HWND handle)
+{
+    uintptr_t n = reinterpret_cast<uintptr_t>(handle);
+    if (n == 0 || n > S.windows.size())
+        return nullptr;
+    return &S.windows[n - 1];
+}
+
+Window* Alive(HWND handle)
+{
+    Window* window = Find(handle);
+    return window != nullptr && window->alive ? window : nullptr;
+}
+
+HWND Handle(size_t index)
+{
+    return reinterpret_cast<HWND>(static_cast<uintptr_t>(index + 1));
+}
+
+LRESULT CallWindowProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    Window* window = Find(handle);
+    Log(Format("> WindowProc(%s, %s, %llu, %s)", Hwnd(handle).c_str(), MessageName(message).c_str(),
+               static_cast<unsigned long long>(wParam), LParamText(message, lParam).c_str()));
+    if (!window->own) {
+        const char* text = reinterpret_cast<const char*>(lParam);
+        window->received.push_back({ message, wParam,
+                                     message == WM_SETTEXT && text != nullptr ? text : "" });
+        return message == WM_SETTEXT ? TRUE : 0;
+    }
+    return window->proc(handle, message, wParam, lParam);
+}
+
+bool ShouldFail(const std::string& call)
+{
+    auto it = S.failures.find(call);
+    if (it == S.failures.end())
+        return false;
+    if (it->second.times > 0) {
+        --it->second.times;
+        return true;
+    }
+    return S.now < it->second.until;
+}
+
+// ---- menus --------------------------------------------------------------------
+
+Menu* FindMenu(HMENU handle)
+{
+    uintptr_t n = reinterpret_cast<uintptr_t>(handle);
+    if (n == 0 || n > S.menus.size() || !S.menus[n - 1].alive)
+        return nullptr;
+    return &S.menus[n - 1];
+}
+
+MenuItem* FindItem(HMENU handle, UINT id)
+{
+    Menu* menu = FindMenu(handle);
+    if (menu == nullptr)
+        return nullptr;
+    for (MenuItem& item : menu->items) {
+        if (!(item.flags & MF_SEPARATOR) && item.id == id)
+            return &item;
+    }
+    return nullptr;
+}
+
+// ---- the message queue and the clock ---------------------------------------------
+
+// Runs the scripted events that are due; true if any ran.
+bool RunDueEvents()
+{
+    bool ran = false;
+    for (;;) {
+        auto due = std::min_element(S.events.begin(), S.events.end(), [](const Event& a, const Event& b) {
+            return a.at != b.at ? a.at < b.at : a.order < b.order;
+        });
+        if (due == S.events.end() || due->at > S.now)
+            return ran;
+        std::function<void()> action = std::move(due->action);
+        S.events.erase(due);
+        action();
+        ran = true;
+    }
+}
+
+// The moment the thread must wake up next: a scripted event or a timer.
+bool NextWakeUp(DWORD* at)
+{
+    bool found = false;
+    for (const Event& event : S.events) {
+        if (!found || event.at < *at)
+            *at = event.at;
+        found = true;
+    }
+    for (const Timer& timer : S.timers) {
+        if (!found || timer.due < *at)
+            *at = timer.due;
+        found = true;
+    }
+    return found;
+}
+
+// Takes the next message for the thread, waiting on the virtual clock; false
+// when `deadline` comes first (only for modal loops, which pass one).
+bool TakeMessage(MSG* message, const DWORD* deadline)
+{
+    for (;;) {
+        RunDueEvents();
+        if (!S.posted.empty()) {
+            *message = S.posted.front();
+            S.posted.pop_front();
+            return true;
+        }
+        if (S.quitPosted) {
+            S.quitPosted = false;
+            *message = MSG{ nullptr, WM_QUIT, static_cast<WPARAM>(S.quitCode), 0, S.now, S.cursor };
+            return true;
+        }
+        for (Timer& timer : S.timers) {
+            if (timer.due <= S.now) {
+                // Expirations missed while the thread was busy are not queued.
+                timer.due = S.now + timer.period;
+                *message = MSG{ timer.window, WM_TIMER, timer.id, 0, S.now, S.cursor };
+                return true;
+            }
+        }
+        if (deadline != nullptr && S.now >= *deadline)
+            return false;
+        DWORD next = 0;
+        bool found = NextWakeUp(&next);
+        if (deadline != nullptr && (!found || *deadline < next)) {
+            next = *deadline;
+            found = true;
+        }
+        if (!found)
+            throw Deadlock{ "the program waits for a message that never comes" };
+        if (next > S.timeLimit)
+            throw Deadlock{ "the program was still waiting at the virtual time limit" };
+        S.now = std::max(S.now, next);
+    }
+}
+
+// The modal loops of menus and message boxes: dispatch until `deadline`;
+// a quit message ends the loop early and is put back for the outer loop.
+void RunModalLoop(DWORD deadline)
+{
+    MSG message;
+    while (TakeMessage(&message, &deadline)) {
+        if (message.message == WM_QUIT) {
+            S.quitPosted = true;
+            S.quitCode = static_cast<int>(message.wParam);
+            return;
+        }
+        if (Alive(message.hwnd) != nullptr)
+            CallWindowProc(message.hwnd, message.message, message.wParam, message.lParam);
+    }
+}
+
+// ---- code page 932 --------------------------------------------------------------
+
+iconv_t Converter(const char* to, const char* from)
+{
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        throw Deadlock{ std::string("iconv cannot convert ") + from + " to " + to };
+    return cd;
+}
+
+bool IsLeadByte(unsigned char byte)
+{
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+// CP932 bytes to UTF-16; bytes without a mapping become U+30FB as on Windows.
+std::u16string ToUtf16(const char* text, size_t bytes)
+{
+    std::u16string out;
+    out.reserve(bytes);
+    size_t i = 0;
+    static iconv_t cd = Converter("UTF-16LE", "CP932");
+    while (i < bytes) {
+        unsigned char byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x80) {
+            out.push_back(byte);
+            ++i;
+            continue;
+        }
+        size_t length = IsLeadByte(byte) && i + 1 < bytes ? 2 : 1;
+        char in[2] = { text[i], length == 2 ? text[i + 1] : '\0' };
+        char* inPtr = in;
+        size_t inLeft = length;
+        char16_t unit[2] = { 0, 0 };
+        char* outPtr = reinterpret_cast<char*>(unit);
+        size_t outLeft = sizeof unit;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1) || inLeft != 0)
+            out.push_back(u'\u30FB');
+        else
+            out.push_back(unit[0]);
+        i += length;
+    }
+    return out;
+}
+
+// UTF-16 to CP932; units without a mapping become '?'.
+std::string ToCp932(const char16_t* units, size_t length)
+{
+    std::string out;
+    out.reserve(length);
+    static iconv_t cd = Converter("CP932", "UTF-16LE");
+    for (size_t i = 0; i < length; ++i) {
+        char16_t unit = units[i];
+        if (unit < 0x80) {
+            out.push_back(static_cast<char>(unit));
+            continue;
+        }
+        char16_t in[1] = { unit };
+        char* inPtr = reinterpret_cast<char*>(in);
+        size_t inLeft = sizeof in;
+        char bytes[4];
+        char* outPtr = bytes;
+        size_t outLeft = sizeof bytes;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1))
+            out.push_back('?');
+        else
+            out.append(bytes, outPtr);
+    }
+    return out;
+}
+
+}  // namespace
+
+// ---- control ------------------------------------------------------------------
+
+void Reset()
+{
+    S = State{};
+}
+
+void SetCommandLine(const std::string& commandLine)
+{
+    S.commandLine = commandLine;
+}
+
+UINT RunProgram(const std::string& commandLine)
+{
+    S.commandLine = commandLine;
+    try {
+        WinMain(TheModule, nullptr, nullptr, 1);
+    } catch (const ProcessExit& exit) {
+        return exit.code;
+    }
+    throw Deadlock{ "WinMain returned instead of ending the process" };
+}
+
+const std::vector<std::string>& Calls()
+{
+    return S.calls;
+}
+
+std::vector<std::string> CallsOf(const std::vector<std::string>& names)
+{
+    std::vector<std::string> out;
+    for (const std::string& line : S.calls) {
+        std::string name = line.substr(0, line.find('('));
+        if (std::find(names.begin(), names.end(), name) != names.end())
+            out.push_back(line);
+    }
+    return out;
+}
+
+void ClearCalls()
+{
+    S.calls.clear();
+}
+
+std::string Quote(const std::string& bytes)
+{
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (c == '"' || c == '\\')
+            out += Format("\\%c", c);
+        else if (c >= 0x20 && c < 0x7F)
+            out.push_back(static_cast<char>(c));
+        else
+            out += Format("\\x%02x", c);
+    }
+    return out;
+}
+
+std::string MessageName(UINT message)
+{
+    static const std::map<UINT, const char*> names = {
+        { WM_NULL, "WM_NULL" }, { WM_CREATE, "WM_CREATE" }, { WM_DESTROY, "WM_DESTROY" },
+        { WM_SETTEXT, "WM_SETTEXT" }, { WM_CLOSE, "WM_CLOSE" }, { WM_QUERYENDSESSION, "WM_QUERYENDSESSION" },
+        { WM_QUIT, "WM_QUIT" }, { WM_ENDSESSION, "WM_ENDSESSION" }, { WM_NCCREATE, "WM_NCCREATE" },
+        { WM_NCDESTROY, "WM_NCDESTROY" }, { WM_COMMAND, "WM_COMMAND" }, { WM_TIMER, "WM_TIMER" },
+        { WM_USER + 100, "WM_TRAYNOTIFY" },
+    };
+    auto it = names.find(message);
+    if (it != names.end())
+        return it->second;
+    for (const auto& entry : S.registeredMessages) {
+        if (entry.second == message)
+            return entry.first;
+    }
+    return Format("0x%04x", message);
+}
+
+DWORD Now() { return S.now; }
+void AdvanceClock(DWORD ms) { S.now += ms; }
+void SetTimeLimit(DWORD ms) { S.timeLimit = ms; }
+
+void At(DWORD at, std::function<void()> action)
+{
+    S.events.push_back({ at, S.eventOrder++, std::move(action) });
+}
+
+LRESULT SendFromOutside(HWND window, UINT message, WPARAM wParam, const std::string* text)
+{
+    std::string copy = text != nullptr ? *text : std::string();
+    return SendFromOutside(window, message, wParam,
+                           text != nullptr ? reinterpret_cast<LPARAM>(copy.c_str()) : 0);
+}
+
+LRESULT SendFromOutside(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (Alive(window) == nullptr)
+        return 0;
+    return CallWindowProc(window, message, wParam, lParam);
+}
+
+void PostFromOutside(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (window == nullptr && message == WM_QUIT) {
+        S.posted.push_back(MSG{ nullptr, WM_QUIT, wParam, lParam, S.now, S.cursor });
+        return;
+    }
+    if (Alive(window) != nullptr)
+        S.posted.push_back(MSG{ window, message, wParam, lParam, S.now, S.cursor });
+}
+
+void CreateForeignMutex(const std::string& name)
+{
+    S.mutexes.insert(name);
+}
+
+HWND CreateForeignWindow(const std::string& className)
+{
+    S.windows.push_back(Window{ false, true, className, "", WS_POPUP, 0, nullptr, {} });
+    return Handle(S.windows.size() - 1);
+}
+
+const std::vector<ForeignMessage>& ForeignMessages(HWND window)
+{
+    return Find(window)->received;
+}
+
+void FailTimes(const std::string& call, int times) { S.failures[call].times = times; }
+void FailUntil(const std::string& call, DWORD until) { S.failures[call].until = until; }
+
+HWND MainWindowOf(const std::string& className)
+{
+    for (size_t i = 0; i < S.windows.size(); ++i) {
+        if (S.windows[i].own && S.windows[i].className == className)
+            return Handle(i);
+    }
+    return nullptr;
+}
+
+bool WindowAlive(HWND window) { return Alive(window) != nullptr; }
+std::string WindowTitle(HWND window) { return Find(window)->title; }
+DWORD WindowStyle(HWND window) { return Find(window)->style; }
+DWORD WindowExStyle(HWND window) { return Find(window)->exStyle; }
+size_t TimerCount() { return S.timers.size(); }
+EXECUTION_STATE ContinuousState() { return S.continuous; }
+const std::vector<DWORD>& InputEvents() { return S.inputs; }
+
+bool MenuExists(HMENU menu) { return FindMenu(menu) != nullptr; }
+std::vector<MenuItem> MenuItems(HMENU menu) { return FindMenu(menu)->items; }
+
+size_t MenuCount()
+{
+    return static_cast<size_t>(std::count_if(S.menus.begin(), S.menus.end(), [](const Menu& m) { return m.alive; }));
+}
+
+void ScriptMenuChoice(UINT command, DWORD openMs) { S.menuScripts.push_back({ command, openMs }); }
+int MenusShown() { return S.menusShown; }
+std::vector<TrayIcon> TrayIcons() { return S.tray; }
+void ScriptMessageBox(DWORD openMs) { S.boxScripts.push_back(openMs); }
+int MessageBoxesShown() { return S.boxesShown; }
+HICON MainIcon() { return TheMainIcon; }
+void SetCursor(LONG x, LONG y) { S.cursor = POINT{ x, y }; }
+
+}  // namespace sim
+
+using namespace sim;
+
+// ---- kernel32 -------------------------------------------------------------------
+
+LPSTR WINAPI GetCommandLineA()
+{
+    Log("GetCommandLineA()");
+    return &S.commandLine[0];
+}
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName)
+{
+    Log(Format("GetModuleHandleA(%s)", Str(moduleName).c_str()));
+    return moduleName == nullptr ? TheModule : nullptr;
+}
+
+HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name)
+{
+    HANDLE handle = nullptr;
+    if (ShouldFail("CreateMutexA")) {
+        S.lastError = ERROR_INVALID_HANDLE;
+    } else {
+        S.lastError = S.mutexes.insert(name).second ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS;
+        handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x100 + 4 * ++S.mutexHandles));
+    }
+    Log(Format("CreateMutexA(%s, %s, %s) = %s", attributes == nullptr ? "null" : "attributes",
+               Bool(initialOwner).c_str(), Str(name).c_str(), handle == nullptr ? "null" : "handle"));
+    return handle;
+}
+
+DWORD WINAPI GetLastError()
+{
+    Log(Format("GetLastError() = %u", S.lastError));
+    return S.lastError;
+}
+
+VOID WINAPI SetLastError(DWORD error)
+{
+    S.lastError = error;
+}
+
+VOID WINAPI ExitProcess(UINT exitCode)
+{
+    Log(Format("ExitProcess(%u)", exitCode));
+    throw ProcessExit{ exitCode };
+}
+
+EXECUTION_STATE WINAPI SetThreadExecutionState(EXECUTION_STATE flags)
+{
+    Log(Format("SetThreadExecutionState(0x%08x)", flags));
+    EXECUTION_STATE previous = S.continuous;
+    if (flags & ES_CONTINUOUS)
+        S.continuous = flags;
+    return previous | ES_CONTINUOUS;
+}
+
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide, int units)
+{
+    if (codePage != CP_ACP || flags != 0 || text == nullptr || bytes == 0 || units < 0) {
+        S.lastError = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    size_t length = bytes < 0 ? strlen(text) + 1 : static_cast<size_t>(bytes);
+    std::u16string converted = ToUtf16(text, length);
+    if (units == 0)
+        return static_cast<int>(converted.size());
+    if (converted.size() > static_cast<size_t>(units)) {
+        S.lastError = ERROR_INSUFFICIENT_BUFFER;
+        return 0;
+    }
+    std::copy(converted.begin(), converted.end(), wide);
+    return static_cast<int>(converted.size());
+}
+
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int units, LPSTR text, int bytes,
+                               LPCSTR defaultChar, LPBOOL usedDefault)
+{
+    if (codePage != CP_ACP || flags != 0 || wide == nullptr || units == 0 || bytes < 0 ||
+        defaultChar != nullptr || usedDefault != nullptr) {
+        S.lastError = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    size_t length = units < 0 ? std::char_traits<char16_t>::length(wide) + 1 : static_cast<size_t>(units);
+    std::string converted = ToCp932(wide, length);
+    if (bytes == 0)
+        return static_cast<int>(converted.size());
+    if (converted.size() > static_cast<size_t>(bytes)) {
+        S.lastError = ERROR_INSUFFICIENT_BUFFER;
+        return 0;
+    }
+    std::copy(converted.begin(), converted.end(), text);
+    return static_cast<int>(converted.size());
+}
+
+// ---- user32: windows ------------------------------------------------------------
+
+LPSTR WINAPI CharNextA(LPCSTR p)
+{
+    if (*p == '\0')
+        return const_cast<LPSTR>(p);
+    if (IsLeadByte(static_cast<unsigned char>(*p)) && p[1] != '\0')
+        return const_cast<LPSTR>(p + 2);
+    return const_cast<LPSTR>(p + 1);
+}
+
+HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name)
+{
+    HICON icon = nullptr;
+    if (instance == TheModule && name != nullptr && strcmp(name, "MAINICON") == 0 && !ShouldFail("LoadIconA"))
+        icon = TheMainIcon;
+    Log(Format("LoadIconA(%s, %s) = %s", instance == TheModule ? "module" : "other", Str(name).c_str(),
+               icon != nullptr ? "MAINICON" : "null"));
+    return icon;
+}
+
+ATOM WINAPI RegisterClassA(const WNDCLASSA* c)
+{
+    ATOM atom = 0;
+    if (ShouldFail("RegisterClassA") || S.classes.count(c->lpszClassName) != 0) {
+        S.lastError = ERROR_CLASS_ALREADY_EXISTS;
+    } else {
+        S.classes[c->lpszClassName] = *c;
+        atom = static_cast<ATOM>(0xC000 + S.classes.size());
+    }
+    Log(Format("RegisterClassA(style=%u, proc=%s, extra=%d/%d, instance=%s, icon=%s, cursor=%s, "
+               "background=%s, menu=%s, class=%s) = %s",
+               c->style, c->lpfnWndProc != nullptr ? "set" : "null", c->cbClsExtra, c->cbWndExtra,
+               c->hInstance == TheModule ? "module" : "other", c->hIcon == TheMainIcon ? "MAINICON" : "other",
+               c->hCursor == nullptr ? "null" : "set", c->hbrBackground == nullptr ? "null" : "set",
+               Str(c->lpszMenuName).c_str(), Str(c->lpszClassName).c_str(), atom != 0 ? "atom" : "0"));
+    return atom;
+}
+
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                            int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void* param)
+{
+    std::string args = Format("CreateWindowExA(%u, %s, %s, 0x%08x, %d, %d, %d, %d, %s, %s, %s, %s)", exStyle,
+                              Str(className).c_str(), Str(windowName).c_str(), style, x, y, width, height,
+                              Hwnd(parent).c_str(), Hmenu(menu).c_str(),
+                              instance == TheModule ? "module" : "other", param == nullptr ? "null" : "set");
+    auto c = S.classes.find(className);
+    if (ShouldFail("CreateWindowExA") || c == S.classes.end()) {
+        Log(args + " = null");
+        return nullptr;
+    }
+    S.windows.push_back(Window{ true, true, className, windowName != nullptr ? windowName : "", style, exStyle,
+                                c->second.lpfnWndProc, {} });
+    HWND handle = Handle(S.windows.size() - 1);
+    Log(args + " = " + Hwnd(handle));
+    CallWindowProc(handle, WM_CREATE, 0, 0);
+    return handle;
+}
+
+BOOL WINAPI UpdateWindow(HWND window)
+{
+    BOOL result = Alive(window) != nullptr;
+    Log(Format("UpdateWindow(%s)", Hwnd(window).c_str()));
+    return result;
+}
+
+BOOL WINAPI DestroyWindow(HWND handle)
+{
+    Window* window = Alive(handle);
+    if (window == nullptr || !window->own) {
+        Log(Format("DestroyWindow(%s) = FALSE", Hwnd(handle).c_str()));
+        S.lastError = ERROR_INVALID_WINDOW_HANDLE;
+        return FALSE;
+    }
+    Log(Format("DestroyWindow(%s)", Hwnd(handle).c_str()));
+    // The window's timers end with it.
+    S.timers.erase(std::remove_if(S.timers.begin(), S.timers.end(),
+                                  [handle](const Timer& t) { return t.window == handle; }),
+                   S.timers.end());
+    CallWindowProc(handle, WM_DESTROY, 0, 0);
+    CallWindowProc(handle, WM_NCDESTROY, 0, 0);
+    Find(handle)->alive = false;
+    return TRUE;
+}
+
+BOOL WINAPI IsWindow(HWND window)
+{
+    return Alive(window) != nullptr;
+}
+
+LRESULT WINAPI DefWindowProcA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    Log(Format("DefWindowProcA(%s, %s, %llu, %s)", Hwnd(handle).c_str(), MessageName(message).c_str(),
+               static_cast<unsigned long long>(wParam), LParamText(message, lParam).c_str()));
+    Window* window = Alive(handle);
+    if (window == nullptr)
+        return 0;
+    switch (message) {
+    case WM_SETTEXT: {
+        const char* text = reinterpret_cast<const char*>(lParam);
+        window->title = text != nullptr ? text : "";
+        return TRUE;
+    }
+    case WM_CLOSE:
+        DestroyWindow(handle);
+        return 0;
+    case WM_QUERYENDSESSION:
+        return TRUE;
+    default:
+        return 0;
+    }
+}
+
+HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName)
+{
+    HWND found = nullptr;
+    for (size_t i = 0; i < S.windows.size() && found == nullptr; ++i) {
+        const Window& w = S.windows[i];
+        if (w.alive && w.className == className && (windowName == nullptr || w.title == windowName))
+            found = Handle(i);
+    }
+    Log(Format("FindWindowA(%s, %s) = %s", Str(className).c_str(), Str(windowName).c_str(), Hwnd(found).c_str()));
+    return found;
+}
+
+int WINAPI GetWindowTextA(HWND handle, LPSTR text, int size)
+{
+    Window* window = Alive(handle);
+    if (window == nullptr || size <= 0)
+        return 0;
+    size_t length = std::min(window->title.size(), static_cast<size_t>(size - 1));
+    memcpy(text, window->title.data(), length);
+    text[length] = '\0';
+    return static_cast<int>(length);
+}
+
+LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    Log(Format("SendMessageA(%s, %s, %llu, %s)", Hwnd(window).c_str(), MessageName(message).c_str(),
+               static_cast<unsigned long long>(wParam), LParamText(message, lParam).c_str()));
+    if (Alive(window) == nullptr) {
+        S.lastError = ERROR_INVALID_WINDOW_HANDLE;
+        return 0;
+    }
+    return CallWindowProc(window, message, wParam, lParam);
+}
+
+BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    Log(Format("PostMessageA(%s, %s, %llu, %lld)", Hwnd(window).c_str(), MessageName(message).c_str(),
+               static_cast<unsigned long long>(wParam), static_cast<long long>(lParam)));
+    if (Alive(window) == nullptr)
+        return FALSE;
+    S.posted.push_back(MSG{ window, message, wParam, lParam, S.now, S.cursor });
+    return TRUE;
+}
+
+BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT first, UINT last)
+{
+    if (window != nullptr || first != 0 || last != 0)
+        throw Deadlock{ "GetMessageA with a filter is not simulated" };
+    TakeMessage(message, nullptr);
+    BOOL result = message->message != WM_QUIT;
+    Log(Format("GetMessageA() = %s %s", result ? "TRUE" : "FALSE", MessageName(message->message).c_str()));
+    return result;
+}
+
+BOOL WINAPI TranslateMessage(const MSG*)
+{
+    return FALSE;
+}
+
+LRESULT WINAPI DispatchMessageA(const MSG* message)
+{
+    if (Alive(message->hwnd) == nullptr)
+        return 0;
+    return CallWindowProc(message->hwnd, message->message, message->wParam, message->lParam);
+}
+
+VOID WINAPI PostQuitMessage(int exitCode)
+{
+    Log(Format("PostQuitMessage(%d)", exitCode));
+    S.quitPosted = true;
+    S.quitCode = exitCode;
+}
+
+UINT WINAPI RegisterWindowMessageA(LPCSTR name)
+{
+    auto inserted = S.registeredMessages.emplace(name, static_cast<UINT>(0xC0A0 + S.registeredMessages.size()));
+    UINT number = inserted.first->second;
+    Log(Format("RegisterWindowMessageA(%s)", Str(name).c_str()));
+    return number;
+}
+
+UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc)
+{
+    UINT_PTR result = 0;
+    if (Alive(window) != nullptr && !ShouldFail("SetTimer")) {
+        S.timers.erase(std::remove_if(S.timers.begin(), S.timers.end(),
+                                      [&](const Timer& t) { return t.window == window && t.id == id; }),
+                       S.timers.end());
+        S.timers.push_back(Timer{ window, id, elapse, S.now + elapse });
+        result = id;
+    }
+    Log(Format("SetTimer(%s, %llu, %u, %s) = %llu", Hwnd(window).c_str(), static_cast<unsigned long long>(id),
+               elapse, proc == nullptr ? "null" : "proc", static_cast<unsigned long long>(result)));
+    return result;
+}
+
+BOOL WINAPI KillTimer(HWND window, UINT_PTR id)
+{
+    auto it = std::find_if(S.timers.begin(), S.timers.end(),
+                           [&](const Timer& t) { return t.window == window && t.id == id; });
+    BOOL result = it != S.timers.end();
+    if (result)
+        S.timers.erase(it);
+    Log(Format("KillTimer(%s, %llu) = %s", Hwnd(window).c_str(), static_cast<unsigned long long>(id),
+               Bool(result).c_str()));
+    return result;
+}
+
+// ---- user32: menus ---------------------------------------------------------------
+
+HMENU WINAPI CreatePopupMenu()
+{
+    HMENU menu = nullptr;
+    if (!ShouldFail("CreatePopupMenu")) {
+        S.menus.push_back(Menu{ true, {} });
+        menu = reinterpret_cast<HMENU>(static_cast<uintptr_t>(S.menus.size()));
+    }
+    Log(Format("CreatePopupMenu() = %s", Hmenu(menu).c_str()));
+    return menu;
+}
+
+BOOL WINAPI AppendMenuA(HMENU handle, UINT flags, UINT_PTR id, LPCSTR text)
+{
+    Log(Format("AppendMenuA(%s, 0x%x, %llu, %s)", Hmenu(handle).c_str(), flags,
+               static_cast<unsigned long long>(id), Str(text).c_str()));
+    Menu* menu = FindMenu(handle);
+    if (menu == nullptr)
+        return FALSE;
+    menu->items.push_back(MenuItem{ flags, id, text != nullptr, text != nullptr ? text : "", false });
+    return TRUE;
+}
+
+DWORD WINAPI CheckMenuItem(HMENU menu, UINT id, UINT flags)
+{
+    Log(Format("CheckMenuItem(%s, %u, 0x%x)", Hmenu(menu).c_str(), id, flags));
+    MenuItem* item = (flags & MF_BYPOSITION) ? nullptr : FindItem(menu, id);
+    if (item == nullptr)
+        return 0xFFFFFFFF;
+    DWORD previous = item->checked ? MF_CHECKED : MF_UNCHECKED;
+    item->checked = (flags & MF_CHECKED) != 0;
+    return previous;
+}
+
+UINT WINAPI GetMenuState(HMENU menu, UINT id, UINT flags)
+{
+    MenuItem* item = (flags & MF_BYPOSITION) ? nullptr : FindItem(menu, id);
+    UINT state = item == nullptr ? 0xFFFFFFFF : (item->checked ? MF_CHECKED : 0);
+    Log(Format("GetMenuState(%s, %u, 0x%x) = 0x%x", Hmenu(menu).c_str(), id, flags, state));
+    return state;
+}
+
+BOOL WINAPI TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND owner, const RECT* rect)
+{
+    Log(Format("TrackPopupMenu(%s, 0x%x, %d, %d, %d, %s, %s)", Hmenu(menu).c_str(), flags, x, y, reserved,
+               Hwnd(owner).c_str(), rect == nullptr ? "null" : "rect"));
+    if (FindMenu(menu) == nullptr || Alive(owner) == nullptr)
+        return FALSE;
+    ++S.menusShown;
+    MenuScript script = { 0, 0 };
+    if (!S.menuScripts.empty()) {
+        script = S.menuScripts.front();
+        S.menuScripts.pop_front();
+    }
+    RunModalLoop(S.now + script.openMs);
+    // The choice reaches the owner through its queue once the menu has closed.
+    if (script.command != 0)
+        S.posted.push_back(MSG{ owner, WM_COMMAND, script.command, 0, S.now, S.cursor });
+    return TRUE;
+}
+
+BOOL WINAPI DestroyMenu(HMENU handle)
+{
+    Log(Format("DestroyMenu(%s)", Hmenu(handle).c_str()));
+    Menu* menu = FindMenu(handle);
+    if (menu == nullptr)
+        return FALSE;
+    menu->alive = false;
+    return TRUE;
+}
+
+BOOL WINAPI GetCursorPos(LPPOINT point)
+{
+    bool fails = ShouldFail("GetCursorPos");
+    Log(Format("GetCursorPos() = %s", fails ? "FALSE" : Format("%d,%d", S.cursor.x, S.cursor.y).c_str()));
+    if (fails)
+        return FALSE;
+    *point = S.cursor;
+    return TRUE;
+}
+
+BOOL WINAPI SetForegroundWindow(HWND window)
+{
+    Log(Format("SetForegroundWindow(%s)", Hwnd(window).c_str()));
+    return Alive(window) != nullptr;
+}
+
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
+{
+    Log(Format("MessageBoxA(%s, %s, %s, 0x%08x)", Hwnd(owner).c_str(), Str(text).c_str(), Str(caption).c_str(),
+               type));
+    ++S.boxesShown;
+    DWORD openMs = 0;
+    if (!S.boxScripts.empty()) {
+        openMs = S.boxScripts.front();
+        S.boxScripts.pop_front();
+    }
+    RunModalLoop(S.now + openMs);
+    return IDOK;
+}
+
+VOID WINAPI mouse_event(DWORD flags, DWORD dx, DWORD dy, DWORD data, ULONG_PTR extraInfo)
+{
+    Log(Format("mouse_event(0x%04x, %u, %u, %u, %llu)", flags, dx, dy, data,
+               static_cast<unsigned long long>(extraInfo)));
+    S.inputs.push_back(S.now);
+}
+
+// ---- shell32 ---------------------------------------------------------------------
+
+BOOL WINAPI Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data)
+{
+    const char* op = message == NIM_ADD ? "NIM_ADD" : message == NIM_DELETE ? "NIM_DELETE" : "other";
+    auto same = [data](const TrayIcon& icon) { return icon.window == data->hWnd && icon.id == data->uID; };
+    auto existing = std::find_if(S.tray.begin(), S.tray.end(), same);
+    BOOL result = FALSE;
+    if (message == NIM_ADD) {
+        // The shell refuses a record of an unknown size and an icon it already shows.
+        bool knownSize = data->cbSize == NOTIFYICONDATAA_V1_SIZE || data->cbSize == sizeof(NOTIFYICONDATAA);
+        if (!ShouldFail("NIM_ADD") && knownSize && existing == S.tray.end()) {
+            S.tray.push_back(TrayIcon{ data->hWnd, data->uID, data->uFlags, data->uCallbackMessage, data->hIcon,
+                                       std::string(data->szTip, 64) });
+            result = TRUE;
+        }
+    } else if (message == NIM_DELETE && existing != S.tray.end()) {
+        S.tray.erase(existing);
+        result = TRUE;
+    }
+    Log(Format("Shell_NotifyIconA(%s, size=%u, %s, id=%u, flags=%u, callback=%u, icon=%s, tip=\"%s\") = %s", op,
+               data->cbSize, Hwnd(data->hWnd).c_str(), data->uID, data->uFlags, data->uCallbackMessage,
+               data->hIcon == TheMainIcon ? "MAINICON" : data->hIcon == nullptr ? "null" : "other",
+               Quote(std::string(data->szTip, strnlen(data->szTip, 64))).c_str(), Bool(result).c_str()));
+    return result;
+}

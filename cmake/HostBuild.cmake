@@ -18,3 +18,20 @@ target_compile_options(ovq_program PRIVATE ${OVQ_WARNINGS})
 include(${CMAKE_CURRENT_LIST_DIR}/IconTool.cmake)
 
 add_subdirectory(tests/host)
+
+# The fuzz target needs clang's libFuzzer; it is built as a project of its own.
+find_program(OVQ_CLANGXX NAMES clang++ clang++-14 REQUIRED)
+include(ExternalProject)
+ExternalProject_Add(received_text_fuzz_build
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}/tests/fuzz
+    BINARY_DIR ${CMAKE_BINARY_DIR}/fuzz
+    CMAKE_ARGS -DCMAKE_CXX_COMPILER=${OVQ_CLANGXX} -DCMAKE_BUILD_TYPE=RelWithDebInfo
+               -DOVQ_SOURCE_DIR=${CMAKE_SOURCE_DIR} -DOVQ_GENERATED_DIR=${CMAKE_BINARY_DIR}/generated
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON)
+
+set(OVQ_FUZZ_SECONDS 60 CACHE STRING "How long the fuzz test runs")
+add_test(NAME fuzz.received_text
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/fuzz/run-fuzz.sh ${CMAKE_BINARY_DIR}/fuzz/received_text_fuzz
+            ${CMAKE_SOURCE_DIR}/tests/fuzz/seeds ${CMAKE_BINARY_DIR}/fuzz-work ${OVQ_FUZZ_SECONDS})
+set_tests_properties(fuzz.received_text PROPERTIES TIMEOUT 600)

@@ -33,10 +33,21 @@ struct Deadlock {
 // queue, scripts, failures and the log. The clock starts at 0.
 void Reset();
 
-// Runs WinMain with the process command line and returns the exit code.
-UINT RunProgram(const std::string& commandLine);
 // The process command line that GetCommandLineA returns.
 void SetCommandLine(const std::string& commandLine);
+
+// Runs the program's WinMain with the process command line and returns the
+// exit code.
+inline UINT RunProgram(const std::string& commandLine)
+{
+    SetCommandLine(commandLine);
+    try {
+        WinMain(nullptr, nullptr, nullptr, 1);
+    } catch (const ProcessExit& exit) {
+        return exit.code;
+    }
+    throw Deadlock{ "WinMain returned instead of ending the process" };
+}
 
 // The log.
 const std::vector<std::string>& Calls();

@@ -102,12 +102,15 @@ HINSTANCE const TheModule = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...)
 {
-    char buffer[512];
     va_list args;
     va_start(args, format);
-    vsnprintf(buffer, sizeof buffer, format, args);
+    va_list again;
+    va_copy(again, args);
+    std::string out(static_cast<size_t>(vsnprintf(nullptr, 0, format, args)), '\0');
+    vsnprintf(&out[0], out.size() + 1, format, again);
+    va_end(again);
     va_end(args);
-    return buffer;
+    return out;
 }
 
 void Log(const std::string& line)
@@ -129,9 +132,15 @@ std::string Hmenu(HMENU menu)
     return Format("hmenu%zu", static_cast<size_t>(reinterpret_cast<uintptr_t>(menu)));
 }
 
+// A text argument as the log shows it; a very long one by its start and length.
 std::string Str(LPCSTR text)
 {
-    return text == nullptr ? std::string("null") : "\"" + Quote(text) + "\"";
+    if (text == nullptr)
+        return "null";
+    size_t length = strlen(text);
+    if (length > 4096)
+        return Format("\"%s\"...(%zu bytes)", Quote(std::string(text, 64)).c_str(), length);
+    return "\"" + Quote(text) + "\"";
 }
 
 std::string Bool(BOOL value)
@@ -323,33 +332,71 @@ bool IsLeadByte(unsigned char byte)
     return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
+// The code page 932 tables, built once with iconv: the UTF-16 unit of each
+// one- and two-byte character, and the bytes of each UTF-16 unit.
+struct Cp932Tables {
+    std::vector<char16_t> single = std::vector<char16_t>(256, u'\u30FB');
+    std::vector<char16_t> pair = std::vector<char16_t>(65536, u'\u30FB');
+    std::vector<std::string> bytes = std::vector<std::string>(65536, "?");
+
+    Cp932Tables()
+    {
+        iconv_t cd = Converter("UTF-16LE", "CP932");
+        for (unsigned first = 0; first < 256; ++first) {
+            if (!IsLeadByte(static_cast<unsigned char>(first))) {
+                Map(cd, std::string(1, static_cast<char>(first)), &single[first]);
+                continue;
+            }
+            for (unsigned second = 1; second < 256; ++second)
+                Map(cd, { static_cast<char>(first), static_cast<char>(second) }, &pair[first << 8 | second]);
+        }
+        iconv_close(cd);
+        // The reverse direction keeps the first character found for a unit.
+        for (unsigned b = 255; b-- > 0;) {
+            if (!IsLeadByte(static_cast<unsigned char>(b)) && single[b] != u'\u30FB')
+                bytes[single[b]] = std::string(1, static_cast<char>(b));
+        }
+        for (unsigned code = 65536; code-- > 0x8100;) {
+            if (IsLeadByte(static_cast<unsigned char>(code >> 8)) && pair[code] != u'\u30FB')
+                bytes[pair[code]] = { static_cast<char>(code >> 8), static_cast<char>(code & 0xFF) };
+        }
+    }
+
+    static void Map(iconv_t cd, std::string in, char16_t* unit)
+    {
+        char* inPtr = &in[0];
+        size_t inLeft = in.size();
+        char16_t out[2] = { 0, 0 };
+        char* outPtr = reinterpret_cast<char*>(out);
+        size_t outLeft = sizeof out;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1) && inLeft == 0 &&
+            outLeft == sizeof out - 2)
+            *unit = out[0];
+    }
+};
+
+const Cp932Tables& Cp932()
+{
+    static const Cp932Tables tables;
+    return tables;
+}
+
 // CP932 bytes to UTF-16; bytes without a mapping become U+30FB as on Windows.
 std::u16string ToUtf16(const char* text, size_t bytes)
 {
+    const Cp932Tables& cp932 = Cp932();
     std::u16string out;
     out.reserve(bytes);
-    size_t i = 0;
-    static iconv_t cd = Converter("UTF-16LE", "CP932");
-    while (i < bytes) {
+    for (size_t i = 0; i < bytes;) {
         unsigned char byte = static_cast<unsigned char>(text[i]);
-        if (byte < 0x80) {
-            out.push_back(byte);
-            ++i;
-            continue;
+        if (IsLeadByte(byte) && i + 1 < bytes) {
+            out.push_back(cp932.pair[byte << 8 | static_cast<unsigned char>(text[i + 1])]);
+            i += 2;
+        } else {
+            out.push_back(cp932.single[byte]);
+            i += 1;
         }
-        size_t length = IsLeadByte(byte) && i + 1 < bytes ? 2 : 1;
-        char in[2] = { text[i], length == 2 ? text[i + 1] : '\0' };
-        char* inPtr = in;
-        size_t inLeft = length;
-        char16_t unit[2] = { 0, 0 };
-        char* outPtr = reinterpret_cast<char*>(unit);
-        size_t outLeft = sizeof unit;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1) || inLeft != 0)
-            out.push_back(u'\u30FB');
-        else
-            out.push_back(unit[0]);
-        i += length;
     }
     return out;
 }
@@ -357,27 +404,11 @@ std::u16string ToUtf16(const char* text, size_t bytes)
 // UTF-16 to CP932; units without a mapping become '?'.
 std::string ToCp932(const char16_t* units, size_t length)
 {
+    const Cp932Tables& cp932 = Cp932();
     std::string out;
     out.reserve(length);
-    static iconv_t cd = Converter("CP932", "UTF-16LE");
-    for (size_t i = 0; i < length; ++i) {
-        char16_t unit = units[i];
-        if (unit < 0x80) {
-            out.push_back(static_cast<char>(unit));
-            continue;
-        }
-        char16_t in[1] = { unit };
-        char* inPtr = reinterpret_cast<char*>(in);
-        size_t inLeft = sizeof in;
-        char bytes[4];
-        char* outPtr = bytes;
-        size_t outLeft = sizeof bytes;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1))
-            out.push_back('?');
-        else
-            out.append(bytes, outPtr);
-    }
+    for (size_t i = 0; i < length; ++i)
+        out += cp932.bytes[units[i]];
     return out;
 }
 
@@ -393,17 +424,6 @@ void Reset()
 void SetCommandLine(const std::string& commandLine)
 {
     S.commandLine = commandLine;
-}
-
-UINT RunProgram(const std::string& commandLine)
-{
-    S.commandLine = commandLine;
-    try {
-        WinMain(TheModule, nullptr, nullptr, 1);
-    } catch (const ProcessExit& exit) {
-        return exit.code;
-    }
-    throw Deadlock{ "WinMain returned instead of ending the process" };
 }
 
 const std::vector<std::string>& Calls()

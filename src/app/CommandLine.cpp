@@ -70,12 +70,13 @@ void BuildCommandString()
     if (text == nullptr)
         ExitProcess(1);
 
-    strcpy(text, OVQ_SHORT_NAME);
-    char* out = text + strlen(text);
+    const size_t shortNameLength = sizeof(OVQ_SHORT_NAME) - 1;
+    memcpy(text, OVQ_SHORT_NAME, shortNameLength);
+    char* out = text + shortNameLength;
     int count = 0;
 
-    p = ReadWord(SkipSeparators(p), &out);  // the program path
-    out = text + strlen(OVQ_SHORT_NAME);
+    p = ReadWord(SkipSeparators(p), &out);  // the program path, not kept
+    out = text + shortNameLength;
 
     for (;;) {
         char* wordStart = out + 1;

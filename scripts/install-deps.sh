@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Installs what building and testing ovq needs on a Debian 12 machine (run as root).
+#
+#   scripts/install-deps.sh
+#
+# Idempotent: when every package is present and the ja_JP.UTF-8 locale exists it
+# only checks (dpkg-query, a second or two) and touches nothing. Otherwise it adds
+# the i386 architecture (32-bit Wine), runs apt-get update once and installs the
+# missing packages without interaction.
+set -euo pipefail
+
+PACKAGES=(
+    # host build and unit tests (clang for the fuzzer and sanitizer builds)
+    cmake make g++ clang libgtest-dev libgmock-dev
+    # the 32-bit Windows cross build
+    g++-mingw-w64-i686
+    # running the program: 32-bit Wine on a private X server
+    wine wine32:i386 xvfb xdotool imagemagick x11-utils
+    # Japanese ANSI code page (932) and glyphs inside Wine
+    locales fonts-ipafont-gothic
+)
+
+log() { printf 'install-deps: %s\n' "$*" >&2; }
+
+is_installed() {
+    [[ "$(dpkg-query -W -f='${db:Status-Abbrev}' "$1" 2>/dev/null)" == ii* ]]
+}
+
+have_ja_locale() {
+    locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'
+}
+
+if [[ $(id -u) -ne 0 ]]; then
+    SUDO=sudo
+else
+    SUDO=
+fi
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+    is_installed "$p" || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+    log "missing: ${missing[*]}"
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        log "adding the i386 architecture"
+        $SUDO dpkg --add-architecture i386
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    $SUDO apt-get update -q
+    $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+if ! have_ja_locale; then
+    log "generating the ja_JP.UTF-8 locale"
+    if grep -q '^[# ]*ja_JP\.UTF-8 UTF-8' /etc/locale.gen; then
+        $SUDO sed -i 's/^[# ]*ja_JP\.UTF-8 UTF-8.*/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
+    else
+        echo 'ja_JP.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+    fi
+    $SUDO locale-gen >/dev/null
+    have_ja_locale || { log "ja_JP.UTF-8 locale still missing"; exit 1; }
+fi
+
+if ((${#missing[@]})); then
+    log "done"
+fi
+exit 0

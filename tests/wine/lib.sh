@@ -1,0 +1,190 @@
+# shellcheck shell=bash
+# Helpers shared by the Wine tests of ovq; sourced by every tests/wine/*.sh.
+#
+# A test script is run as   bash tests/wine/<name>.sh <ovq.exe> <probe.exe>
+# with OVQ_WINE_STATE (Wine state directory) and OVQ_WINE_ARTIFACTS (logs and
+# screenshots) in the environment, as tests/wine/CMakeLists.txt registers it.
+# wt_init brings the Wine environment up (reusing what the ctest fixture started,
+# or starting it when the test runs alone), makes sure no ovq is left from
+# elsewhere, and installs an exit trap that ends every ovq the test started:
+# first by WM_CLOSE through the probe, then by its process id.
+# A missing tool (wine, Xvfb) is a failure, never a skip.
+# Results for the calling test: PROBE_OUT (kv KEY reads it), OVQ_PID, FIRST_PID,
+# OVQ_EXIT, OVQ_ELAPSED_MS.
+# shellcheck disable=SC2034
+
+set -u
+
+WT_NAME=$(basename "${BASH_SOURCE[1]:-$0}" .sh)
+WT_PIDS=()
+WT_FAILED=0
+
+wt_log() { printf '[%s] %s\n' "$WT_NAME" "$*"; }
+
+wt_init() {
+    if (($# != 2)); then
+        echo "usage: $0 <ovq.exe> <probe.exe>" >&2
+        exit 2
+    fi
+    OVQ_EXE=$(realpath "$1")
+    PROBE_EXE=$(realpath "$2")
+    [[ -f $OVQ_EXE ]] || { wt_log "FAIL: no program at $1"; exit 1; }
+    [[ -f $PROBE_EXE ]] || { wt_log "FAIL: no probe at $2"; exit 1; }
+    : "${OVQ_WINE_STATE:?OVQ_WINE_STATE must name the Wine state directory}"
+    OVQ_WINE_ARTIFACTS=${OVQ_WINE_ARTIFACTS:-$OVQ_WINE_STATE/artifacts}
+    export OVQ_USE_HOST_DISPLAY=0
+    WT_DIR="$OVQ_WINE_ARTIFACTS/$WT_NAME"
+    rm -rf "$WT_DIR"
+    mkdir -p "$WT_DIR"
+    # shellcheck source=scripts/wine-env.sh
+    . "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine-env.sh"
+    ovq_require_tools wine wineserver Xvfb xdpyinfo || wt_die "Wine or Xvfb is missing"
+    ovq_env_up "$PROBE_EXE" || wt_die "the Wine environment did not come up"
+    wt_log "DISPLAY=$DISPLAY WINEPREFIX=$WINEPREFIX"
+    trap wt_on_exit EXIT
+    wt_ensure_no_ovq
+}
+
+wt_die() {
+    wt_log "FAIL: $*"
+    WT_FAILED=1
+    wt_shot failure
+    exit 1
+}
+
+# wt_expect_eq ACTUAL EXPECTED WHAT, wt_expect WHAT COMMAND...: a failed check
+# is recorded and the test goes on; the test fails at its end.
+wt_expect_eq() {
+    local actual=$1 expected=$2 what=$3
+    if [[ $actual == "$expected" ]]; then
+        wt_log "ok: $what = $expected"
+    else
+        wt_log "FAIL: $what: expected '$expected', got '$actual'"
+        WT_FAILED=1
+    fi
+}
+
+wt_expect() {
+    local what=$1
+    shift
+    if "$@"; then
+        wt_log "ok: $what"
+    else
+        wt_log "FAIL: $what"
+        WT_FAILED=1
+    fi
+}
+
+wt_shot() {
+    [[ -n ${DISPLAY:-} ]] && command -v import >/dev/null || return 0
+    import -display "$DISPLAY" -window root "$WT_DIR/$1.png" >/dev/null 2>&1 || true
+}
+
+# probe COMMAND ARGS...: runs the probe; its key=value output lands in PROBE_OUT
+# and in the test's log; returns the probe's exit code.
+probe() {
+    local rc=0
+    PROBE_OUT=$(wine "$PROBE_EXE" "$@" </dev/null 2>>"$WT_DIR/probe.stderr") || rc=$?
+    printf '$ probe %s  (rc=%d)\n%s\n' "$*" "$rc" "$PROBE_OUT" >>"$WT_DIR/probe.log"
+    return $rc
+}
+
+# kv KEY: the value of KEY in the last probe output.
+kv() { sed -n "s/^$1=//p" <<<"$PROBE_OUT" | head -n1; }
+
+# wt_wait_line FILE PATTERN MS PID: polls until FILE has a line matching PATTERN;
+# fails at the deadline or when PID (the writer) has ended.
+wt_wait_line() {
+    local file=$1 pattern=$2 deadline=$(($(ovq_ms) + $3)) pid=$4
+    until grep -q -- "$pattern" "$file" 2>/dev/null; do
+        if (($(ovq_ms) >= deadline)) || ! kill -0 "$pid" 2>/dev/null; then
+            return 1
+        fi
+        sleep 0.05
+    done
+}
+
+# ovq_start ARGS...: starts `wine ovq.exe ARGS` in the background; sets OVQ_PID.
+ovq_start() {
+    local n=${#WT_PIDS[@]}
+    wine "$OVQ_EXE" "$@" </dev/null >"$WT_DIR/ovq.$n.log" 2>&1 &
+    OVQ_PID=$!
+    WT_PIDS+=("$OVQ_PID")
+    wt_log "started ovq.exe $* (pid $OVQ_PID)"
+}
+
+# ovq_wait_exit PID MS: waits for a started ovq; sets OVQ_EXIT (empty on timeout).
+ovq_wait_exit() {
+    local pid=$1
+    OVQ_EXIT=
+    if ovq_wait_pid_gone "$pid" "$2"; then
+        wait "$pid"
+        OVQ_EXIT=$?
+        return 0
+    fi
+    return 1
+}
+
+# ovq_run_second MS ARGS...: a second launch in the foreground with a deadline;
+# sets OVQ_EXIT and OVQ_ELAPSED_MS.
+ovq_run_second() {
+    local ms=$1 start
+    shift
+    start=$(ovq_ms)
+    ovq_start "$@"
+    if ! ovq_wait_exit "$OVQ_PID" "$ms"; then
+        wt_log "FAIL: ovq.exe $* still runs after $ms ms"
+        WT_FAILED=1
+    fi
+    OVQ_ELAPSED_MS=$(($(ovq_ms) - start))
+}
+
+# The first copy: starts it and waits until its window exists.
+ovq_start_first() {
+    ovq_start "$@"
+    FIRST_PID=$OVQ_PID
+    probe wait-window 20000 || wt_die "no ovq window within 20 s"
+    wt_log "window after $(kv elapsed_ms) ms"
+}
+
+# Ends an ovq: WM_CLOSE through the probe, then by process id.
+ovq_end() {
+    local pid=$1
+    kill -0 "$pid" 2>/dev/null || return 0
+    [[ $(awk '{print $3}' "/proc/$pid/stat" 2>/dev/null) == Z ]] && return 0
+    probe close >/dev/null 2>&1
+    ovq_wait_pid_gone "$pid" 5000 && return 0
+    wt_log "ovq pid $pid did not close; killing it"
+    kill -TERM "$pid" 2>/dev/null
+    ovq_wait_pid_gone "$pid" 3000 && return 0
+    kill -KILL "$pid" 2>/dev/null
+    ovq_wait_pid_gone "$pid" 3000
+}
+
+# An ovq window left by an earlier, interrupted test would spoil this one.
+wt_ensure_no_ovq() {
+    probe wait-gone 0 && return 0
+    wt_log "an ovq window is left from before; closing it"
+    probe close
+    probe wait-gone 5000 && return 0
+    probe terminate 1
+    probe wait-gone 5000 || wt_die "an earlier ovq cannot be ended"
+}
+
+wt_on_exit() {
+    local rc=$? pid
+    for pid in "${WT_PIDS[@]}"; do
+        ovq_end "$pid"
+    done
+    if ((rc == 0 && WT_FAILED)); then
+        rc=1
+    fi
+    if ((rc != 0)); then
+        wt_shot failure
+        wt_log "FAILED (logs and screenshots in $WT_DIR)"
+        [[ -f $WT_DIR/probe.log ]] && tail -n 40 "$WT_DIR/probe.log"
+    else
+        wt_log "passed"
+    fi
+    exit $rc
+}

@@ -23,7 +23,7 @@ protected:
     }
 };
 
-const char* const MenuAndIconStartUp[] = {
+const std::string MenuAndIconStartUp[] = {
     "CreatePopupMenu() = hmenu1",
     "AppendMenuA(hmenu1, 0x0, 202, \"\\x83X\\x83N\\x83\\x8a\\x81[\\x83\\x93\\x83Z\\x81[\\x83o\\x81[\\x82\\xcc"
     "\\x8bN\\x93\\xae\\x82\\xf0\\x8b\\x96\\x89\\xc2(&S)\")",
@@ -32,8 +32,7 @@ const char* const MenuAndIconStartUp[] = {
     "AppendMenuA(hmenu1, 0x0, 200, \"\\x8fI\\x97\\xb9(&X)\")",
     "UpdateWindow(hwnd1)",
     "RegisterWindowMessageA(\"TaskbarCreated\")",
-    "Shell_NotifyIconA(NIM_ADD, size=88, hwnd1, id=13, flags=7, callback=1124, icon=MAINICON, "
-    "tip=\"\\x83X\\x83N\\x83\\x8a\\x81[\\x83\\x93\\x83Z\\x81[\\x83o\\x81[\\x97}\\x8e~\") = TRUE",
+    "Shell_NotifyIconA(NIM_ADD, " + TrayRecord + " = TRUE",
 };
 
 std::vector<std::string> ExpectedStartUp(const std::vector<std::string>& ownArguments)
@@ -86,8 +85,7 @@ TEST_F(LifecycleTest, ShutDownAfterCloseFromOutside)
     EXPECT_LINES(ShutDown(), {
         "KillTimer(hwnd1, 8345) = FALSE",  // the timer ended with the window
         "SetThreadExecutionState(0x80000000)",
-        "Shell_NotifyIconA(NIM_DELETE, size=88, hwnd1, id=13, flags=7, callback=1124, icon=MAINICON, "
-        "tip=\"\\x83X\\x83N\\x83\\x8a\\x81[\\x83\\x93\\x83Z\\x81[\\x83o\\x81[\\x97}\\x8e~\") = TRUE",
+        "Shell_NotifyIconA(NIM_DELETE, " + TrayRecord + " = TRUE",
         "DestroyMenu(hmenu1)",
         "DestroyWindow(hwnd1) = FALSE",
         "ExitProcess(0)",
@@ -106,8 +104,7 @@ TEST_F(LifecycleTest, ShutDownAfterTheExitCommandDestroysTheLiveWindowLast)
                                 "ExitProcess" }),
                  {
                      "> WindowProc(hwnd1, WM_CREATE, 0, 0)",
-                     "Shell_NotifyIconA(NIM_ADD, size=88, hwnd1, id=13, flags=7, callback=1124, icon=MAINICON, "
-                     "tip=\"\\x83X\\x83N\\x83\\x8a\\x81[\\x83\\x93\\x83Z\\x81[\\x83o\\x81[\\x97}\\x8e~\") = TRUE",
+                     "Shell_NotifyIconA(NIM_ADD, " + TrayRecord + " = TRUE",
                      "SetThreadExecutionState(0x80000001)",
                      "GetMessageA() = TRUE WM_COMMAND",
                      "> WindowProc(hwnd1, WM_COMMAND, 200, 0)",
@@ -115,8 +112,7 @@ TEST_F(LifecycleTest, ShutDownAfterTheExitCommandDestroysTheLiveWindowLast)
                      "GetMessageA() = FALSE WM_QUIT",
                      "KillTimer(hwnd1, 8345) = TRUE",
                      "SetThreadExecutionState(0x80000000)",
-                     "Shell_NotifyIconA(NIM_DELETE, size=88, hwnd1, id=13, flags=7, callback=1124, icon=MAINICON, "
-                     "tip=\"\\x83X\\x83N\\x83\\x8a\\x81[\\x83\\x93\\x83Z\\x81[\\x83o\\x81[\\x97}\\x8e~\") = TRUE",
+                     "Shell_NotifyIconA(NIM_DELETE, " + TrayRecord + " = TRUE",
                      "DestroyMenu(hmenu1)",
                      "DestroyWindow(hwnd1)",
                      "> WindowProc(hwnd1, WM_DESTROY, 0, 0)",
@@ -234,8 +230,7 @@ TEST_F(LifecycleTest, OwnExitCommandEndsTheRunThroughTheNormalShutDown)
                                 "SetThreadExecutionState", "SetTimer", "GetMessageA", "KillTimer",
                                 "Shell_NotifyIconA", "DestroyMenu", "ExitProcess" }),
                  {
-                     "Shell_NotifyIconA(NIM_ADD, size=88, hwnd1, id=13, flags=7, callback=1124, icon=MAINICON, "
-                     "tip=\"\\x83X\\x83N\\x83\\x8a\\x81[\\x83\\x93\\x83Z\\x81[\\x83o\\x81[\\x97}\\x8e~\") = TRUE",
+                     "Shell_NotifyIconA(NIM_ADD, " + TrayRecord + " = TRUE",
                      "SendMessageA(hwnd1, WM_SETTEXT, 0, \"ovq -x -s\")",
                      "DestroyWindow(hwnd1)",
                      "PostQuitMessage(0)",
@@ -244,8 +239,7 @@ TEST_F(LifecycleTest, OwnExitCommandEndsTheRunThroughTheNormalShutDown)
                      "GetMessageA() = FALSE WM_QUIT",
                      "KillTimer(hwnd1, 8345) = FALSE",
                      "SetThreadExecutionState(0x80000000)",
-                     "Shell_NotifyIconA(NIM_DELETE, size=88, hwnd1, id=13, flags=7, callback=1124, icon=MAINICON, "
-                     "tip=\"\\x83X\\x83N\\x83\\x8a\\x81[\\x83\\x93\\x83Z\\x81[\\x83o\\x81[\\x97}\\x8e~\") = TRUE",
+                     "Shell_NotifyIconA(NIM_DELETE, " + TrayRecord + " = TRUE",
                      "DestroyMenu(hmenu1)",
                      "DestroyWindow(hwnd1) = FALSE",
                      "ExitProcess(0)",

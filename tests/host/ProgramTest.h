@@ -38,6 +38,11 @@ protected:
     }
 };
 
+// The icon record as the log shows it in every Shell_NotifyIconA line.
+const std::string TrayRecord =
+    "size=88, hwnd1, id=13, flags=7, callback=1124, icon=MAINICON, "
+    "tip=\"\\x83X\\x83N\\x83\\x8a\\x81[\\x83\\x93\\x83Z\\x81[\\x83o\\x81[\\x97}\\x8e~\")";
+
 // Log lines in a readable form for failure messages.
 inline std::string Lines(const std::vector<std::string>& lines)
 {

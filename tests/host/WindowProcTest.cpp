@@ -28,9 +28,6 @@ std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> 
     return out;
 }
 
-const std::string TrayRecord =
-    "size=88, hwnd1, id=13, flags=7, callback=1124, icon=MAINICON, "
-    "tip=\"\\x83X\\x83N\\x83\\x8a\\x81[\\x83\\x93\\x83Z\\x81[\\x83o\\x81[\\x97}\\x8e~\")";
 
 class WindowProcTest : public ProgramTest {};
 

@@ -15,7 +15,7 @@ PACKAGES=(
     # the 32-bit Windows cross build
     g++-mingw-w64-i686
     # running the program: 32-bit Wine on a private X server
-    wine wine32:i386 xvfb xdotool imagemagick x11-utils
+    wine wine32:i386 xvfb xdotool imagemagick x11-utils xxd
     # Japanese ANSI code page (932) and glyphs inside Wine
     locales fonts-ipafont-gothic
 )

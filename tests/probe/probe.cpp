@@ -35,6 +35,20 @@
 //   wait-class-gone <class> <ms>  poll until no visible window of that class is left
 //   close-class <class>       WM_CLOSE to the visible window of that class
 //   list-windows              every top-level window (class, title, style)
+//   tray-info                 the taskbar ("Shell_TrayWnd"): rect, children, and the
+//                             visible notification-area icon windows, rightmost first
+//   taskbar-created [--broadcast]  send "TaskbarCreated" to ovq's window (or to all)
+//   post-command <id>         post WM_COMMAND id to ovq's window
+//   box-text <ms>             poll for the version box ("#32770" captioned
+//                             "バージョン情報"); its caption, message text, buttons
+//   box-click <id>            BM_CLICK on the version box's button with that id
+//   wait-box-gone <ms>        poll until no version box is left
+//   version-info <exe>        the version block (fixed part, strings, translation,
+//                             key order) and the languages and sizes of the
+//                             version and icon resources of exe
+//   inject-settext-size <bytes> [tail]   a generated text of that size, sent with
+//                             WM_SETTEXT from inside ovq's process (Inject.cpp)
+//   inject-settext-null       WM_SETTEXT with a null lParam, from inside ovq's process
 
 #include <windows.h>
 
@@ -47,6 +61,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "Inject.h"
 
 namespace {
 
@@ -618,6 +634,444 @@ int cmdListWindows() {
     return kOk;
 }
 
+// ---- taskbar and notification area ----
+
+const char kTrayClass[] = "Shell_TrayWnd";
+// Wine's explorer gives every notification-area icon a child window of this class.
+const char kTrayIconClass[] = "__wine_tray_icon";
+
+std::string rectText(const RECT& rect) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%ld,%ld,%ld,%ld", rect.left, rect.top, rect.right, rect.bottom);
+    return buffer;
+}
+
+struct ChildList {
+    std::vector<HWND> all;
+};
+
+BOOL CALLBACK collectChild(HWND hwnd, LPARAM param) {
+    reinterpret_cast<ChildList*>(param)->all.push_back(hwnd);
+    return TRUE;
+}
+
+std::vector<HWND> childWindows(HWND parent) {
+    ChildList list;
+    EnumChildWindows(parent, collectChild, reinterpret_cast<LPARAM>(&list));
+    return list.all;
+}
+
+// The taskbar window, its children, and the visible icon windows of the
+// notification area (rightmost first), in desktop coordinates.
+int cmdTrayInfo() {
+    HWND tray = FindWindowA(kTrayClass, nullptr);
+    out("found=%d", tray ? 1 : 0);
+    if (!tray) return kNo;
+    RECT rect = {};
+    GetWindowRect(tray, &rect);
+    out("hwnd=0x%lx", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(tray)));
+    out("rect=%s", rectText(rect).c_str());
+    out("visible=%d", IsWindowVisible(tray) ? 1 : 0);
+    out("small_icon=%dx%d", GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON));
+    std::vector<HWND> icons;
+    for (HWND child : childWindows(tray)) {
+        RECT childRect = {};
+        GetWindowRect(child, &childRect);
+        std::string cls = className(child);
+        out("child=0x%lx class=%s visible=%d rect=%s", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(child)),
+            cls.c_str(), IsWindowVisible(child) ? 1 : 0, rectText(childRect).c_str());
+        if (cls == kTrayIconClass && IsWindowVisible(child)) icons.push_back(child);
+    }
+    auto rightOf = [](HWND a, HWND b) {
+        RECT ra = {}, rb = {};
+        GetWindowRect(a, &ra);
+        GetWindowRect(b, &rb);
+        return ra.left > rb.left;
+    };
+    for (size_t i = 0; i < icons.size(); ++i)
+        for (size_t j = i + 1; j < icons.size(); ++j)
+            if (rightOf(icons[j], icons[i])) std::swap(icons[i], icons[j]);
+    out("icons=%u", static_cast<unsigned>(icons.size()));
+    for (size_t i = 0; i < icons.size(); ++i) {
+        RECT iconRect = {};
+        GetWindowRect(icons[i], &iconRect);
+        out("icon%u_rect=%s", static_cast<unsigned>(i), rectText(iconRect).c_str());
+    }
+    return kOk;
+}
+
+// Sends the shell's "TaskbarCreated" message to ovq's window, or to every
+// top-level window with --broadcast, as the shell does when it starts again.
+int cmdTaskbarCreated(bool broadcast) {
+    UINT message = RegisterWindowMessageA("TaskbarCreated");
+    out("message=0x%04x", message);
+    if (!message) return kNo;
+    HWND target = HWND_BROADCAST;
+    if (!broadcast) {
+        target = findAppOrReport();
+        if (!target) return kNo;
+    }
+    DWORD_PTR result = 0;
+    BOOL sent = SendMessageTimeoutA(target, message, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &result);
+    out("sent=%d", sent ? 1 : 0);
+    return sent ? kOk : kNo;
+}
+
+int cmdPostCommand(unsigned long id) {
+    HWND hwnd = findAppOrReport();
+    if (!hwnd) return kNo;
+    BOOL ok = PostMessageA(hwnd, WM_COMMAND, static_cast<WPARAM>(id), 0);
+    out("posted=%d", ok ? 1 : 0);
+    return ok ? kOk : kNo;
+}
+
+// ---- the version box ----
+
+// The caption of ovq's version box, "バージョン情報", in code page 932.
+std::string versionCaption() {
+    static const wchar_t wide[] = L"\u30d0\u30fc\u30b8\u30e7\u30f3\u60c5\u5831";
+    char buffer[64] = {};
+    int n = WideCharToMultiByte(932, 0, wide, -1, buffer, sizeof buffer, nullptr, nullptr);
+    return n > 0 ? std::string(buffer) : std::string();
+}
+
+struct BoxSearch {
+    std::string caption;
+    HWND found;
+    unsigned count;
+};
+
+BOOL CALLBACK collectBox(HWND hwnd, LPARAM param) {
+    BoxSearch* search = reinterpret_cast<BoxSearch*>(param);
+    if (IsWindowVisible(hwnd) && className(hwnd) == "#32770" && windowText(hwnd) == search->caption) {
+        if (!search->found) search->found = hwnd;
+        ++search->count;
+    }
+    return TRUE;
+}
+
+BoxSearch findVersionBox() {
+    BoxSearch search = {versionCaption(), nullptr, 0};
+    EnumWindows(collectBox, reinterpret_cast<LPARAM>(&search));
+    return search;
+}
+
+std::string getWindowTextA(HWND hwnd) {
+    int length = GetWindowTextLengthA(hwnd);
+    std::vector<char> buffer(static_cast<size_t>(length > 0 ? length : 0) + 2, '\0');
+    int copied = GetWindowTextA(hwnd, buffer.data(), static_cast<int>(buffer.size()));
+    return std::string(buffer.data(), copied > 0 ? static_cast<size_t>(copied) : 0);
+}
+
+// The version box ("#32770" captioned "バージョン情報"): its caption, the message
+// text (the Static child that holds text), and every button with its id.
+int cmdBoxText(DWORD ms) {
+    BoxSearch box = {};
+    bool found = pollUntil(ms, [&] { return (box = findVersionBox()).found != nullptr; });
+    out("found=%d", found ? 1 : 0);
+    if (!found) return kNo;
+    out("boxes=%u", box.count);
+    HWND hwnd = box.found;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    out("hwnd=0x%lx", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(hwnd)));
+    out("owner=0x%lx", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(GetWindow(hwnd, GW_OWNER))));
+    out("pid=%lu", static_cast<unsigned long>(pid));
+    printText("caption", windowText(hwnd));
+    unsigned texts = 0, buttons = 0;
+    std::string message, buttonIds;
+    for (HWND child : childWindows(hwnd)) {
+        std::string cls = className(child);
+        int id = GetDlgCtrlID(child);
+        bool visible = IsWindowVisible(child) != FALSE;
+        std::string text = windowText(child);
+        out("child class=%s id=%d visible=%d length=%u text_hex=%s", cls.c_str(), id, visible ? 1 : 0,
+            static_cast<unsigned>(text.size()), toHex(text).c_str());
+        if (lstrcmpiA(cls.c_str(), "Static") == 0 && !text.empty()) {
+            if (!texts++) {
+                message = text;
+                std::string viaGetWindowText = getWindowTextA(child);
+                out("text_length=%u", static_cast<unsigned>(viaGetWindowText.size()));
+                printText("text", viaGetWindowText);
+                out("text_wm_gettext_hex=%s", toHex(message).c_str());
+            }
+        }
+        if (lstrcmpiA(cls.c_str(), "Button") == 0 && visible) {
+            ++buttons;
+            if (!buttonIds.empty()) buttonIds += ',';
+            buttonIds += std::to_string(id);
+            out("button%u_id=%d", buttons - 1, id);
+            printText(("button" + std::to_string(buttons - 1) + "_text").c_str(), text);
+        }
+    }
+    out("texts=%u", texts);
+    out("buttons=%u", buttons);
+    out("button_ids=%s", buttonIds.c_str());
+    return kOk;
+}
+
+// Clicks the version box's button with the given id (BM_CLICK, as a user would).
+int cmdBoxClick(unsigned long id) {
+    BoxSearch box = findVersionBox();
+    out("found=%d", box.found ? 1 : 0);
+    if (!box.found) return kNo;
+    HWND button = GetDlgItem(box.found, static_cast<int>(id));
+    out("button=%d", button ? 1 : 0);
+    if (!button) return kNo;
+    BOOL ok = PostMessageA(button, BM_CLICK, 0, 0);
+    out("posted=%d", ok ? 1 : 0);
+    return ok ? kOk : kNo;
+}
+
+int cmdWaitBoxGone(DWORD ms) {
+    bool gone = pollUntil(ms, [] { return findVersionBox().found == nullptr; });
+    out("gone=%d", gone ? 1 : 0);
+    return gone ? kOk : kNo;
+}
+
+// ---- the version-information block and the resources of an executable ----
+
+std::string wideToUtf8(const wchar_t* text, size_t length) {
+    if (!length) return std::string();
+    int n = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return std::string();
+    std::string utf8(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &utf8[0], n, nullptr, nullptr);
+    return utf8;
+}
+
+// UTF-16 code units as little-endian hex, the way they are stored in the file.
+std::string wideHex(const wchar_t* text, size_t length) {
+    std::string bytes;
+    for (size_t i = 0; i < length; ++i) {
+        bytes += static_cast<char>(text[i] & 0xff);
+        bytes += static_cast<char>((text[i] >> 8) & 0xff);
+    }
+    return toHex(bytes);
+}
+
+// One node of the block: wLength, wValueLength, wType, key, value, children.
+struct VersionNode {
+    size_t offset;
+    size_t length;
+    size_t valueLength;
+    unsigned type;
+    std::wstring key;
+    size_t valueOffset;
+    size_t childrenOffset;
+};
+
+size_t align4(size_t n) { return (n + 3) & ~static_cast<size_t>(3); }
+
+bool readVersionNode(const std::vector<BYTE>& block, size_t offset, size_t end, VersionNode* node) {
+    if (offset + 6 > end) return false;
+    auto word = [&](size_t at) { return static_cast<size_t>(block[at] | (block[at + 1] << 8)); };
+    node->offset = offset;
+    node->length = word(offset);
+    node->valueLength = word(offset + 2);
+    node->type = static_cast<unsigned>(word(offset + 4));
+    if (node->length < 6 || offset + node->length > end) return false;
+    size_t at = offset + 6;
+    node->key.clear();
+    for (;; at += 2) {
+        if (at + 2 > offset + node->length) return false;
+        wchar_t c = static_cast<wchar_t>(word(at));
+        if (!c) break;
+        node->key += c;
+    }
+    node->valueOffset = align4(at + 2);
+    size_t valueBytes = node->type == 1 ? node->valueLength * 2 : node->valueLength;
+    node->childrenOffset = align4(node->valueOffset + valueBytes);
+    return true;
+}
+
+std::vector<VersionNode> versionChildren(const std::vector<BYTE>& block, const VersionNode& parent) {
+    std::vector<VersionNode> children;
+    size_t end = parent.offset + parent.length;
+    for (size_t at = parent.childrenOffset; at < end;) {
+        VersionNode child;
+        if (!readVersionNode(block, at, end, &child)) break;
+        children.push_back(child);
+        at = align4(at + child.length);
+    }
+    return children;
+}
+
+std::string joinKeys(const std::vector<VersionNode>& nodes) {
+    std::string keys;
+    for (const VersionNode& node : nodes) {
+        if (!keys.empty()) keys += ',';
+        keys += wideToUtf8(node.key.c_str(), node.key.size());
+    }
+    return keys;
+}
+
+std::string resourceName(LPCSTR name) {
+    if (IS_INTRESOURCE(name)) return "#" + std::to_string(reinterpret_cast<ULONG_PTR>(name));
+    return name;
+}
+
+BOOL CALLBACK collectResourceName(HMODULE, LPCSTR, LPSTR name, LONG_PTR param) {
+    reinterpret_cast<std::vector<std::string>*>(param)->push_back(resourceName(name));
+    return TRUE;
+}
+
+BOOL CALLBACK collectResourceLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR param) {
+    reinterpret_cast<std::vector<WORD>*>(param)->push_back(language);
+    return TRUE;
+}
+
+LPCSTR resourceId(const std::string& name) {
+    if (!name.empty() && name[0] == '#')
+        return MAKEINTRESOURCEA(std::strtoul(name.c_str() + 1, nullptr, 10));
+    return name.c_str();
+}
+
+// Names and languages of one resource type; the size of each resource.
+void printResources(HMODULE module, LPCSTR type, const char* label) {
+    std::vector<std::string> names;
+    EnumResourceNamesA(module, type, collectResourceName, reinterpret_cast<LONG_PTR>(&names));
+    std::string joined;
+    for (const std::string& name : names) joined += (joined.empty() ? "" : ",") + name;
+    out("res.%s.names=%s", label, joined.c_str());
+    for (const std::string& name : names) {
+        std::vector<WORD> languages;
+        EnumResourceLanguagesA(module, type, resourceId(name), collectResourceLanguage,
+                               reinterpret_cast<LONG_PTR>(&languages));
+        std::string langs;
+        for (WORD language : languages) {
+            char buffer[8];
+            std::snprintf(buffer, sizeof buffer, "%04x", language);
+            langs += (langs.empty() ? "" : ",") + std::string(buffer);
+        }
+        out("res.%s.%s.langs=%s", label, name.c_str(), langs.c_str());
+        if (languages.empty()) continue;
+        HRSRC found = FindResourceExA(module, type, resourceId(name), languages[0]);
+        out("res.%s.%s.size=%lu", label, name.c_str(), static_cast<unsigned long>(found ? SizeofResource(module, found) : 0));
+        if (!found || type != RT_ICON) continue;
+        const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
+        if (!data || SizeofResource(module, found) < sizeof(BITMAPINFOHEADER)) continue;
+        BITMAPINFOHEADER header;
+        std::memcpy(&header, data, sizeof header);
+        out("res.%s.%s.bitmap=%ldx%ld bpp=%u", label, name.c_str(), header.biWidth, header.biHeight,
+            static_cast<unsigned>(header.biBitCount));
+    }
+}
+
+// Prints the icon group: count and, per entry, size, colours, bits and icon id.
+void printIconGroup(HMODULE module, const char* name) {
+    HRSRC found = FindResourceA(module, name, RT_GROUP_ICON);
+    if (!found) return;
+    const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
+    DWORD size = SizeofResource(module, found);
+    if (!data || size < 6) return;
+    unsigned count = static_cast<unsigned>(data[4] | (data[5] << 8));
+    out("group.count=%u", count);
+    for (unsigned i = 0; i < count && 6 + (i + 1) * 14 <= size; ++i) {
+        const BYTE* e = data + 6 + i * 14;
+        unsigned long bytes = static_cast<unsigned long>(e[8] | (e[9] << 8) | (e[10] << 16)) |
+                              (static_cast<unsigned long>(e[11]) << 24);
+        out("group.%u=width=%u height=%u colors=%u planes=%u bits=%u bytes=%lu id=%u", i, e[0] ? e[0] : 256u,
+            e[1] ? e[1] : 256u, e[2], static_cast<unsigned>(e[4] | (e[5] << 8)),
+            static_cast<unsigned>(e[6] | (e[7] << 8)), bytes, static_cast<unsigned>(e[12] | (e[13] << 8)));
+    }
+}
+
+// Everything of an executable's version block: the fixed part, every string of
+// every table (UTF-8 and UTF-16LE hex), the translations, the keys in stored
+// order; then the languages and sizes of the version and icon resources.
+int cmdVersionInfo(const char* path) {
+    DWORD handle = 0;
+    DWORD size = GetFileVersionInfoSizeA(path, &handle);
+    out("size=%lu", static_cast<unsigned long>(size));
+    if (!size) {
+        out("error=GetFileVersionInfoSizeA failed (%lu)", static_cast<unsigned long>(GetLastError()));
+        return kNo;
+    }
+    std::vector<BYTE> block(size);
+    if (!GetFileVersionInfoA(path, 0, size, block.data())) {
+        out("error=GetFileVersionInfoA failed (%lu)", static_cast<unsigned long>(GetLastError()));
+        return kNo;
+    }
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT fixedLength = 0;
+    if (VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &fixedLength) && fixed &&
+        fixedLength >= sizeof *fixed) {
+        out("fixed.signature=0x%08lx", static_cast<unsigned long>(fixed->dwSignature));
+        out("fixed.struc_version=0x%08lx", static_cast<unsigned long>(fixed->dwStrucVersion));
+        out("fixed.file_version_ms=0x%08lx", static_cast<unsigned long>(fixed->dwFileVersionMS));
+        out("fixed.file_version_ls=0x%08lx", static_cast<unsigned long>(fixed->dwFileVersionLS));
+        out("fixed.product_version_ms=0x%08lx", static_cast<unsigned long>(fixed->dwProductVersionMS));
+        out("fixed.product_version_ls=0x%08lx", static_cast<unsigned long>(fixed->dwProductVersionLS));
+        out("fixed.file_flags_mask=0x%08lx", static_cast<unsigned long>(fixed->dwFileFlagsMask));
+        out("fixed.file_flags=0x%08lx", static_cast<unsigned long>(fixed->dwFileFlags));
+        out("fixed.file_os=0x%08lx", static_cast<unsigned long>(fixed->dwFileOS));
+        out("fixed.file_type=0x%08lx", static_cast<unsigned long>(fixed->dwFileType));
+        out("fixed.file_subtype=0x%08lx", static_cast<unsigned long>(fixed->dwFileSubtype));
+        out("fixed.file_date_ms=0x%08lx", static_cast<unsigned long>(fixed->dwFileDateMS));
+        out("fixed.file_date_ls=0x%08lx", static_cast<unsigned long>(fixed->dwFileDateLS));
+    } else {
+        out("fixed=missing");
+    }
+
+    WORD* translations = nullptr;
+    UINT translationLength = 0;
+    std::string translationText;
+    if (VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations),
+                       &translationLength) && translations) {
+        for (UINT i = 0; i + 1 < translationLength / sizeof(WORD); i += 2) {
+            char buffer[16];
+            std::snprintf(buffer, sizeof buffer, "%04x,%04x", translations[i], translations[i + 1]);
+            translationText += (translationText.empty() ? "" : ";") + std::string(buffer);
+        }
+    }
+    out("translation=%s", translationText.c_str());
+
+    VersionNode root;
+    if (!readVersionNode(block, 0, block.size(), &root)) {
+        out("error=the block cannot be walked");
+        return kNo;
+    }
+    out("root.key=%s", wideToUtf8(root.key.c_str(), root.key.size()).c_str());
+    std::vector<VersionNode> top = versionChildren(block, root);
+    out("blocks=%s", joinKeys(top).c_str());
+    for (const VersionNode& node : top) {
+        if (node.key != L"StringFileInfo") continue;
+        std::vector<VersionNode> tables = versionChildren(block, node);
+        out("tables=%s", joinKeys(tables).c_str());
+        for (const VersionNode& table : tables) {
+            std::vector<VersionNode> strings = versionChildren(block, table);
+            std::string tableName = wideToUtf8(table.key.c_str(), table.key.size());
+            out("keys.%s=%s", tableName.c_str(), joinKeys(strings).c_str());
+            for (const VersionNode& entry : strings) {
+                std::string key = wideToUtf8(entry.key.c_str(), entry.key.size());
+                std::wstring query = L"\\StringFileInfo\\" + table.key + L"\\" + entry.key;
+                wchar_t* value = nullptr;
+                UINT valueLength = 0;
+                BOOL ok = VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &valueLength);
+                size_t chars = 0;
+                if (ok && value) {
+                    while (chars < valueLength && value[chars]) ++chars;
+                }
+                out("str.%s.found=%d", key.c_str(), ok ? 1 : 0);
+                out("str.%s=%s", key.c_str(), ok && value ? wideToUtf8(value, chars).c_str() : "");
+                out("str.%s.hex=%s", key.c_str(), ok && value ? wideHex(value, chars).c_str() : "");
+                out("str.%s.stored_length=%u", key.c_str(), static_cast<unsigned>(entry.valueLength));
+            }
+        }
+    }
+
+    HMODULE module = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    out("module=%d", module ? 1 : 0);
+    if (!module) return kNo;
+    printResources(module, RT_VERSION, "version");
+    printResources(module, RT_GROUP_ICON, "group_icon");
+    printResources(module, RT_ICON, "icon");
+    printIconGroup(module, "MAINICON");
+    FreeLibrary(module);
+    return kOk;
+}
+
 int usage() {
     std::fputs("usage: probe <command> [arguments]; see the comment at the top of probe.cpp\n", stderr);
     return kUsage;
@@ -665,5 +1119,17 @@ int main(int argc, char** argv) {
     if (command == "wait-class-gone" && extra == 2 && parseMs(args[1], &ms)) return cmdWaitClassGone(args[0], ms);
     if (command == "close-class" && extra == 1) return cmdCloseClass(args[0]);
     if (command == "list-windows" && extra == 0) return cmdListWindows();
+    if (command == "tray-info" && extra == 0) return cmdTrayInfo();
+    if (command == "taskbar-created" && extra == 0) return cmdTaskbarCreated(false);
+    if (command == "taskbar-created" && extra == 1 && std::string(args[0]) == "--broadcast")
+        return cmdTaskbarCreated(true);
+    if (command == "post-command" && extra == 1 && parseNumber(args[0], &number)) return cmdPostCommand(number);
+    if (command == "box-text" && extra == 1 && parseMs(args[0], &ms)) return cmdBoxText(ms);
+    if (command == "box-click" && extra == 1 && parseNumber(args[0], &number)) return cmdBoxClick(number);
+    if (command == "wait-box-gone" && extra == 1 && parseMs(args[0], &ms)) return cmdWaitBoxGone(ms);
+    if (command == "version-info" && extra == 1) return cmdVersionInfo(args[0]);
+    if (command == "inject-settext-size" && (extra == 1 || extra == 2) && parseNumber(args[0], &number))
+        return cmdInjectSetTextSize(number, extra == 2 ? args[1] : nullptr);
+    if (command == "inject-settext-null" && extra == 0) return cmdInjectSetTextNull();
     return usage();
 }

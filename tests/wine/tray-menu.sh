@@ -47,9 +47,10 @@ probe wait-class '#32770' 3000
 wt_expect_eq "$(kv found)" 1 "version box shown"
 wt_expect_eq "$(kv title)" "バージョン情報" "version box caption"
 wt_shot version-box
-probe close-class '#32770'
-probe wait-class-gone '#32770' 3000
-wt_expect_eq "$(kv gone)" 1 "version box closed"
+probe box-click 1
+probe wait-box-gone 3000
+wt_expect_eq "$(kv gone)" 1 "version box closed by its OK button"
+wt_expect "ovq runs on after the version box" kill -0 "$FIRST_PID"
 
 open_menu 517
 menu_choose s

@@ -1,0 +1,17 @@
+// Texts delivered to ovq's window from inside ovq's own process.
+//
+// Wine copies a WM_SETTEXT sent from another process onto the receiving thread's
+// stack, so texts of about a mebibyte or more never arrive that way, and a null
+// lParam does not cross processes at all. These commands write the text and a few
+// bytes of x86 code into ovq's process and start them there with
+// CreateRemoteThread, so the window procedure gets an ordinary same-process
+// SendMessageA(hwnd, WM_SETTEXT, 0, text).
+#pragma once
+
+// inject-settext-size <bytes> [tail]: a generated text of exactly <bytes> bytes
+// (zero not counted): "ovq", filler words (ASCII and code page 932 Japanese,
+// none of them a command) and, when given, a blank and <tail> as its last word.
+int cmdInjectSetTextSize(unsigned long bytes, const char* tail);
+
+// inject-settext-null: WM_SETTEXT with a null lParam.
+int cmdInjectSetTextNull();

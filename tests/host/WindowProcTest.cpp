@@ -14,19 +14,11 @@ struct Route {
     LRESULT result;
 };
 
-const char* const Tick[] = {
+const std::vector<std::string> Tick = {
     "GetMenuState(hmenu1, 202, 0x0) = 0x0",
     "SetThreadExecutionState(0x00000002)",
     "mouse_event(0x0001, 0, 0, 0, 0)",
 };
-
-std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts)
-{
-    std::vector<std::string> out;
-    for (const auto& part : parts)
-        out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
 
 
 class WindowProcTest : public ProgramTest {};
@@ -46,8 +38,8 @@ TEST_F(WindowProcTest, RoutesEachMessageToItsHandler)
         { "WM_COMMAND version", WM_COMMAND, IDM_VERSION, 0, { "MessageBoxA" }, 0 },
         { "WM_COMMAND unknown identifier", WM_COMMAND, 203, 0, {}, 0 },
         { "WM_COMMAND identifier in the high word only", WM_COMMAND, MAKEWPARAM(0, IDM_EXIT), 0, {}, 0 },
-        { "WM_TIMER of the keep-awake timer", WM_TIMER, IDT_KEEPAWAKE, 0, Concat({ { std::begin(Tick), std::end(Tick) } }), 0 },
-        { "WM_TIMER with another identifier", WM_TIMER, 1, 0, Concat({ { std::begin(Tick), std::end(Tick) } }), 0 },
+        { "WM_TIMER of the keep-awake timer", WM_TIMER, IDT_KEEPAWAKE, 0, Tick, 0 },
+        { "WM_TIMER with another identifier", WM_TIMER, 1, 0, Tick, 0 },
         { "WM_TRAYNOTIFY right button up", WM_TRAYNOTIFY, TRAY_ICON_ID, WM_RBUTTONUP,
           { "SetForegroundWindow(hwnd1)", "GetCursorPos() = 640,700",
             "TrackPopupMenu(hmenu1, 0x0, 640, 700, 0, hwnd1, null)" }, 0 },

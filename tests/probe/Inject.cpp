@@ -13,12 +13,12 @@
 // read back inside ovq's process with WM_GETTEXT and compared with what was sent).
 
 #include "Inject.h"
+#include "ProbeOutput.h"
 
 #include <windows.h>
 
 #include <tlhelp32.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -26,19 +26,7 @@
 
 namespace {
 
-const char kAppClass[] = "TApp_TOOLScrBlock";
 const DWORD kRemoteCallMs = 60000;
-
-enum ExitCode { kOk = 0, kNo = 1, kUsage = 2 };
-
-void say(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(stdout, format, args);
-    va_end(args);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
 
 unsigned long lastError() { return static_cast<unsigned long>(GetLastError()); }
 
@@ -90,7 +78,7 @@ struct Target {
 void* remoteUser32Base(DWORD pid) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
     if (snapshot == INVALID_HANDLE_VALUE) {
-        say("error=CreateToolhelp32Snapshot failed (%lu)", lastError());
+        out("error=CreateToolhelp32Snapshot failed (%lu)", lastError());
         return nullptr;
     }
     MODULEENTRY32 entry = {};
@@ -103,7 +91,7 @@ void* remoteUser32Base(DWORD pid) {
         }
     }
     CloseHandle(snapshot);
-    if (!base) say("error=user32.dll not in the module list of process %lu", static_cast<unsigned long>(pid));
+    if (!base) out("error=user32.dll not in the module list of process %lu", static_cast<unsigned long>(pid));
     return base;
 }
 
@@ -112,26 +100,26 @@ void* remoteUser32Base(DWORD pid) {
 bool openTarget(Target* target) {
     target->hwnd = FindWindowA(kAppClass, nullptr);
     if (!target->hwnd) {
-        say("found=0");
+        out("found=0");
         return false;
     }
     GetWindowThreadProcessId(target->hwnd, &target->pid);
-    say("found=1");
-    say("hwnd=0x%lx", address(target->hwnd));
-    say("pid=%lu", static_cast<unsigned long>(target->pid));
+    out("found=1");
+    out("hwnd=0x%lx", address(target->hwnd));
+    out("pid=%lu", static_cast<unsigned long>(target->pid));
 
     HMODULE user32 = GetModuleHandleA("user32.dll");
     target->sendMessage = user32 ? GetProcAddress(user32, "SendMessageA") : nullptr;
     if (!target->sendMessage) {
-        say("error=no SendMessageA in this process");
+        out("error=no SendMessageA in this process");
         return false;
     }
     void* remoteBase = remoteUser32Base(target->pid);
     if (!remoteBase) return false;
-    say("user32_base=0x%lx", address(user32));
-    say("user32_base_target=0x%lx", address(remoteBase));
+    out("user32_base=0x%lx", address(user32));
+    out("user32_base_target=0x%lx", address(remoteBase));
     if (remoteBase != static_cast<void*>(user32)) {
-        say("error=user32.dll is loaded at another base in the target; its SendMessageA address is unknown");
+        out("error=user32.dll is loaded at another base in the target; its SendMessageA address is unknown");
         return false;
     }
 
@@ -139,7 +127,7 @@ bool openTarget(Target* target) {
                                       PROCESS_VM_READ | PROCESS_VM_WRITE | SYNCHRONIZE,
                                   FALSE, target->pid);
     if (!target->process) {
-        say("error=OpenProcess failed (%lu)", lastError());
+        out("error=OpenProcess failed (%lu)", lastError());
         return false;
     }
     return true;
@@ -179,7 +167,7 @@ bool remoteSendMessage(const Target& target, UINT msg, DWORD wParam, DWORD lPara
                  lParam);
     RemoteMemory codeMemory(target.process, code.size(), PAGE_EXECUTE_READWRITE);
     if (!codeMemory.ok() || !codeMemory.write(code.data(), code.size())) {
-        say("error=writing the code failed (%lu)", lastError());
+        out("error=writing the code failed (%lu)", lastError());
         return false;
     }
     FlushInstructionCache(target.process, codeMemory.base(), code.size());
@@ -189,17 +177,17 @@ bool remoteSendMessage(const Target& target, UINT msg, DWORD wParam, DWORD lPara
                                        reinterpret_cast<LPTHREAD_START_ROUTINE>(codeMemory.base()), nullptr, 0,
                                        nullptr);
     if (!thread) {
-        say("error=CreateRemoteThread failed (%lu)", lastError());
+        out("error=CreateRemoteThread failed (%lu)", lastError());
         return false;
     }
     DWORD waited = WaitForSingleObject(thread, kRemoteCallMs);
     *elapsedMs = GetTickCount() - start;
     bool ended = waited == WAIT_OBJECT_0;
     if (!ended) {
-        say("error=the thread in the target did not end within %lu ms", static_cast<unsigned long>(kRemoteCallMs));
+        out("error=the thread in the target did not end within %lu ms", static_cast<unsigned long>(kRemoteCallMs));
         codeMemory.keep();
     } else if (!GetExitCodeThread(thread, result)) {
-        say("error=GetExitCodeThread failed (%lu)", lastError());
+        out("error=GetExitCodeThread failed (%lu)", lastError());
         ended = false;
     }
     CloseHandle(thread);
@@ -208,8 +196,8 @@ bool remoteSendMessage(const Target& target, UINT msg, DWORD wParam, DWORD lPara
 
 void reportWindow(const Target& target) {
     bool alive = IsWindow(target.hwnd) != FALSE;
-    say("alive=%d", alive ? 1 : 0);
-    if (alive) say("title_length=%d", GetWindowTextLengthA(target.hwnd));
+    out("alive=%d", alive ? 1 : 0);
+    if (alive) out("title_length=%d", GetWindowTextLengthA(target.hwnd));
 }
 
 // Filler words, none of them a command: ASCII words (some that merely look like
@@ -267,11 +255,11 @@ bool generateText(unsigned long bytes, const char* tail, std::string* text) {
 // The text's length in UTF-16 units and in UTF-8 bytes (as the X server gets it).
 void reportEncodedSizes(const std::string& text) {
     int units = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    say("text_utf16_units=%d", units);
+    out("text_utf16_units=%d", units);
     if (units <= 0) return;
     std::vector<WCHAR> wide(static_cast<size_t>(units));
     MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), units);
-    say("text_utf8_bytes=%d", WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr));
+    out("text_utf8_bytes=%d", WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr));
 }
 
 }  // namespace
@@ -279,7 +267,7 @@ void reportEncodedSizes(const std::string& text) {
 int cmdInjectSetTextSize(unsigned long bytes, const char* tail) {
     std::string text;
     if (!generateText(bytes, tail, &text)) {
-        say("error=%lu bytes are too few for \"ovq\" and the tail", bytes);
+        out("error=%lu bytes are too few for \"ovq\" and the tail", bytes);
         return kUsage;
     }
     Target target;
@@ -287,8 +275,8 @@ int cmdInjectSetTextSize(unsigned long bytes, const char* tail) {
         if (target.process) CloseHandle(target.process);
         return kNo;
     }
-    say("acp=%u", GetACP());
-    say("text_bytes=%lu", static_cast<unsigned long>(text.size()));
+    out("acp=%u", GetACP());
+    out("text_bytes=%lu", static_cast<unsigned long>(text.size()));
     reportEncodedSizes(text);
 
     int rc = kNo;
@@ -296,16 +284,16 @@ int cmdInjectSetTextSize(unsigned long bytes, const char* tail) {
         DWORD writeStart = GetTickCount();
         RemoteMemory textMemory(target.process, text.size() + 1, PAGE_READWRITE);
         if (!textMemory.ok() || !textMemory.write(text.c_str(), text.size() + 1)) {
-            say("error=writing the text failed (%lu)", lastError());
+            out("error=writing the text failed (%lu)", lastError());
         } else {
-            say("write_ms=%lu", static_cast<unsigned long>(GetTickCount() - writeStart));
+            out("write_ms=%lu", static_cast<unsigned long>(GetTickCount() - writeStart));
             DWORD result = 0, elapsed = 0;
             bool sent = remoteSendMessage(target, WM_SETTEXT, 0, textMemory.at(), &result, &elapsed);
-            say("elapsed_ms=%lu", static_cast<unsigned long>(elapsed));
+            out("elapsed_ms=%lu", static_cast<unsigned long>(elapsed));
             if (!sent) {
                 textMemory.keep();
             } else {
-                say("result=%lu", static_cast<unsigned long>(result));
+                out("result=%lu", static_cast<unsigned long>(result));
                 reportWindow(target);
                 rc = kOk;
                 // The title read back inside ovq, into the same memory (the text is no longer needed).
@@ -315,12 +303,12 @@ int cmdInjectSetTextSize(unsigned long bytes, const char* tail) {
                     if (remoteSendMessage(target, WM_GETTEXT, static_cast<DWORD>(back.size()), textMemory.at(),
                                           &copied, &readMs) &&
                         textMemory.read(back.data(), back.size())) {
-                        say("readback_length=%lu", static_cast<unsigned long>(copied));
-                        say("readback_ms=%lu", static_cast<unsigned long>(readMs));
+                        out("readback_length=%lu", static_cast<unsigned long>(copied));
+                        out("readback_ms=%lu", static_cast<unsigned long>(readMs));
                         bool same = copied == text.size() && std::memcmp(back.data(), text.c_str(), text.size()) == 0;
-                        say("readback_match=%d", same ? 1 : 0);
+                        out("readback_match=%d", same ? 1 : 0);
                     } else {
-                        say("error=reading the title back failed");
+                        out("error=reading the title back failed");
                         textMemory.keep();
                         rc = kNo;
                     }
@@ -340,9 +328,9 @@ int cmdInjectSetTextNull() {
     }
     DWORD result = 0, elapsed = 0;
     bool sent = remoteSendMessage(target, WM_SETTEXT, 0, 0, &result, &elapsed);
-    say("elapsed_ms=%lu", static_cast<unsigned long>(elapsed));
+    out("elapsed_ms=%lu", static_cast<unsigned long>(elapsed));
     if (sent) {
-        say("result=%lu", static_cast<unsigned long>(result));
+        out("result=%lu", static_cast<unsigned long>(result));
         reportWindow(target);
     }
     CloseHandle(target.process);

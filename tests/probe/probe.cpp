@@ -55,7 +55,6 @@
 #include <fcntl.h>
 #include <io.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -63,10 +62,10 @@
 #include <vector>
 
 #include "Inject.h"
+#include "ProbeOutput.h"
 
 namespace {
 
-const char kAppClass[] = "TApp_TOOLScrBlock";
 const char kMutexName[] = "doaGD[da12_";
 const char kMenuClass[] = "#32768";
 const char kKeeperClass[] = "OvqProbeKeeper";
@@ -74,17 +73,6 @@ const UINT kTrayCallback = WM_USER + 100;
 const WPARAM kTrayIconId = 13;
 const DWORD kPollMs = 20;
 const UINT kSendTimeoutMs = 10000;
-
-enum ExitCode { kOk = 0, kNo = 1, kUsage = 2 };
-
-void out(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(stdout, format, args);
-    va_end(args);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
 
 bool parseNumber(const char* text, unsigned long* value) {
     if (!text || !*text) return false;
@@ -503,12 +491,17 @@ int cmdStopKeeper() {
     return done ? kOk : kNo;
 }
 
-int cmdTrayNotify(unsigned long lParam) {
+// Posts a message to ovq's window and reports whether it was queued.
+int postToApp(UINT message, WPARAM wParam, LPARAM lParam) {
     HWND hwnd = findAppOrReport();
     if (!hwnd) return kNo;
-    BOOL ok = PostMessageA(hwnd, kTrayCallback, kTrayIconId, static_cast<LPARAM>(lParam));
+    BOOL ok = PostMessageA(hwnd, message, wParam, lParam);
     out("posted=%d", ok ? 1 : 0);
     return ok ? kOk : kNo;
+}
+
+int cmdTrayNotify(unsigned long lParam) {
+    return postToApp(kTrayCallback, kTrayIconId, static_cast<LPARAM>(lParam));
 }
 
 int cmdWaitMenu(DWORD ms) {
@@ -718,11 +711,7 @@ int cmdTaskbarCreated(bool broadcast) {
 }
 
 int cmdPostCommand(unsigned long id) {
-    HWND hwnd = findAppOrReport();
-    if (!hwnd) return kNo;
-    BOOL ok = PostMessageA(hwnd, WM_COMMAND, static_cast<WPARAM>(id), 0);
-    out("posted=%d", ok ? 1 : 0);
-    return ok ? kOk : kNo;
+    return postToApp(WM_COMMAND, static_cast<WPARAM>(id), 0);
 }
 
 // ---- the version box ----

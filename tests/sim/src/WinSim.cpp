@@ -491,9 +491,7 @@ void At(DWORD at, std::function<void()> action)
 
 LRESULT SendFromOutside(HWND window, UINT message, WPARAM wParam, const std::string* text)
 {
-    std::string copy = text != nullptr ? *text : std::string();
-    return SendFromOutside(window, message, wParam,
-                           text != nullptr ? reinterpret_cast<LPARAM>(copy.c_str()) : 0);
+    return SendFromOutside(window, message, wParam, text != nullptr ? reinterpret_cast<LPARAM>(text->c_str()) : 0);
 }
 
 LRESULT SendFromOutside(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

@@ -12,4 +12,12 @@ set(OVQ_SOURCES
     src/tray/VersionBox.cpp
     src/idle/KeepAwake.cpp
     src/platform/AnsiText.cpp
+    src/platform/Memory.cpp
+)
+
+# Only in the Windows program, which links no C runtime: where the process
+# starts, and the memcpy and memset that compilers emit calls to.
+set(OVQ_WIN32_ONLY_SOURCES
+    src/app/ProgramEntry.cpp
+    src/platform/MemoryFunctions.cpp
 )

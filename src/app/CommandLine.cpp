@@ -12,10 +12,9 @@
 
 #include "app/CommandLine.h"
 
-#include <stdlib.h>
-#include <string.h>
-
 #include "UTypes.h"
+#include "platform/AnsiText.h"
+#include "platform/Memory.h"
 
 static bool IsSeparator(char c)
 {
@@ -66,12 +65,12 @@ void BuildCommandString()
 
     // Every argument gives at most its own bytes plus one blank, and is
     // separated from the word before it by at least one byte.
-    char* text = static_cast<char*>(malloc(sizeof(OVQ_SHORT_NAME) + strlen(p) + 1));
+    char* text = static_cast<char*>(AllocateMemory(sizeof(OVQ_SHORT_NAME) + TextLength(p) + 1));
     if (text == nullptr)
         ExitProcess(1);
 
     const size_t shortNameLength = sizeof(OVQ_SHORT_NAME) - 1;
-    memcpy(text, OVQ_SHORT_NAME, shortNameLength);
+    CopyMemory(text, OVQ_SHORT_NAME, shortNameLength);
     char* out = text + shortNameLength;
     int count = 0;
 

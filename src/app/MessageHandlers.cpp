@@ -2,11 +2,10 @@
 
 #include "app/MessageHandlers.h"
 
-#include <stdlib.h>
-
 #include "UTypes.h"
 #include "command/ParseCommandText.h"
 #include "platform/AnsiText.h"
+#include "platform/Memory.h"
 #include "tray/TrayMenu.h"
 #include "tray/VersionBox.h"
 
@@ -16,7 +15,7 @@ LRESULT OnSetText(HWND window, WPARAM wParam, LPARAM lParam)
     WideText wide = AnsiToWide(text != nullptr ? text : "");
     if (wide.Units != nullptr)
         ParseCommandText(wide.Units, wide.Length);
-    free(wide.Units);
+    FreeMemory(wide.Units);
 
     // The title becomes the text as received, after its commands have run.
     return DefWindowProcA(window, WM_SETTEXT, wParam, lParam);

@@ -9,10 +9,9 @@
 
 #include "command/ParseCommandText.h"
 
-#include <stdlib.h>
-
 #include "command/ExecuteCommand.h"
 #include "platform/AnsiText.h"
+#include "platform/Memory.h"
 
 struct Tokenizer {
     WCHAR* Token;        // the characters collected since the last dispatch
@@ -84,12 +83,12 @@ void ParseCommandText(const WCHAR* text, size_t length)
 {
     Tokenizer tokenizer = { nullptr, 0, { nullptr, 0 } };
     // No token is longer than the text.
-    tokenizer.Token = static_cast<WCHAR*>(malloc((length + 1) * sizeof(WCHAR)));
+    tokenizer.Token = static_cast<WCHAR*>(AllocateMemory((length + 1) * sizeof(WCHAR)));
     if (tokenizer.Token == nullptr)
         return;
 
     Tokenize(&tokenizer, text, length);
 
-    free(tokenizer.Token);
-    free(tokenizer.Ansi.Bytes);
+    FreeMemory(tokenizer.Token);
+    FreeMemory(tokenizer.Ansi.Bytes);
 }

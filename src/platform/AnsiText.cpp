@@ -3,13 +3,21 @@
 #include "platform/AnsiText.h"
 
 #include <limits.h>
-#include <stdlib.h>
-#include <string.h>
+
+#include "platform/Memory.h"
+
+size_t TextLength(const char* text)
+{
+    size_t length = 0;
+    while (text[length] != '\0')
+        ++length;
+    return length;
+}
 
 WideText AnsiToWide(const char* text)
 {
     WideText wide = { nullptr, 0 };
-    size_t bytes = strlen(text);
+    size_t bytes = TextLength(text);
     if (bytes > INT_MAX)
         return wide;
 
@@ -19,7 +27,7 @@ WideText AnsiToWide(const char* text)
         if (units <= 0)
             return wide;
     }
-    wide.Units = static_cast<WCHAR*>(malloc((static_cast<size_t>(units) + 1) * sizeof(WCHAR)));
+    wide.Units = static_cast<WCHAR*>(AllocateMemory((static_cast<size_t>(units) + 1) * sizeof(WCHAR)));
     if (wide.Units == nullptr)
         return wide;
     if (units > 0)
@@ -43,11 +51,12 @@ const char* WideToAnsi(const WCHAR* units, size_t length, AnsiBuffer* buffer)
     }
     size_t needed = static_cast<size_t>(bytes) + 1;
     if (buffer->Capacity < needed) {
-        char* grown = static_cast<char*>(realloc(buffer->Bytes, needed));
-        if (grown == nullptr)
+        // The old bytes are not needed: every conversion overwrites them.
+        FreeMemory(buffer->Bytes);
+        buffer->Bytes = static_cast<char*>(AllocateMemory(needed));
+        buffer->Capacity = buffer->Bytes != nullptr ? needed : 0;
+        if (buffer->Bytes == nullptr)
             return nullptr;
-        buffer->Bytes = grown;
-        buffer->Capacity = needed;
     }
     if (bytes > 0)
         WideCharToMultiByte(CP_ACP, 0, units, static_cast<int>(length),

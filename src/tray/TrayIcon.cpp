@@ -5,7 +5,6 @@
 #include "tray/TrayIcon.h"
 
 #include <stddef.h>
-#include <string.h>
 
 #include "Texts.h"
 #include "UTypes.h"
@@ -36,7 +35,7 @@ void InitTrayIcon()
     App.IconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     App.IconData.uCallbackMessage = WM_TRAYNOTIFY;
     App.IconData.hIcon = App.WindowClass.hIcon;
-    memcpy(App.IconData.szTip, TrayTip, sizeof(TrayTip));
+    CopyMemory(App.IconData.szTip, TrayTip, sizeof(TrayTip));
 
     AddTrayIcon();
 }

@@ -19,13 +19,12 @@ HWND Main()
 
 void Start()
 {
-    free(App.CommandString);  // the program keeps it until the process ends
-    sim::Reset();
+    sim::Reset();  // also frees the heap of the run before
     App = AppState{};
 }
 
-// The checks that hold for every text: the run ends with 0, and unless the
-// text ended it the window carries the text as its title.
+// The checks that hold for every text: the run ends with 0, the text keeps
+// no memory, and unless it ended the run the window carries it as its title.
 void HandOver(const std::string& text)
 {
     Start();
@@ -34,6 +33,8 @@ void HandOver(const std::string& text)
         sim::SendFromOutside(Main(), WM_SETTEXT, 0, &text);
         alive = sim::WindowAlive(Main());
         if (alive && sim::WindowTitle(Main()) != text.c_str())
+            abort();
+        if (sim::LiveBlocks() != 1)  // the text gave back all it took
             abort();
     });
     sim::At(200, [] { sim::PostFromOutside(Main(), WM_COMMAND, IDM_EXIT, 0); });

@@ -74,6 +74,12 @@ TEST_F(DispatchTest, ExitInTheMiddleOfATextLeavesTheRestAndEndsWithZero)
     EXPECT_EQ(sim::RunProgram("ovq.exe"), 0u);
     EXPECT_LINES(lines, {
         "> WindowProc(hwnd1, WM_SETTEXT, 0, \"ovq -s -x -c\")",
+        "GetProcessHeap() = heap",
+        "HeapAlloc(heap, 0x0, 26) = block2",  // the text in UTF-16, 12 units and a zero
+        "GetProcessHeap() = heap",
+        "HeapAlloc(heap, 0x0, 26) = block3",  // the token, never longer than the text
+        "GetProcessHeap() = heap",
+        "HeapAlloc(heap, 0x0, 4) = block4",   // "ovq" in ANSI; "-s" and "-x" fit in it
         "GetMenuState(hmenu1, 202, 0x0) = 0x0",
         "CheckMenuItem(hmenu1, 202, 0x8)",
         "DestroyWindow(hwnd1)",
@@ -81,6 +87,13 @@ TEST_F(DispatchTest, ExitInTheMiddleOfATextLeavesTheRestAndEndsWithZero)
         "PostQuitMessage(0)",
         "> WindowProc(hwnd1, WM_NCDESTROY, 0, 0)",
         "DefWindowProcA(hwnd1, WM_NCDESTROY, 0, 0)",
+        // The stop still gives every block of the text back.
+        "GetProcessHeap() = heap",
+        "HeapFree(heap, 0x0, block3) = TRUE",
+        "GetProcessHeap() = heap",
+        "HeapFree(heap, 0x0, block4) = TRUE",
+        "GetProcessHeap() = heap",
+        "HeapFree(heap, 0x0, block2) = TRUE",
         "DefWindowProcA(hwnd1, WM_SETTEXT, 0, \"ovq -s -x -c\")",  // on the destroyed window
     });
 }
@@ -92,7 +105,7 @@ TEST_F(DispatchTest, NullTextRunsNothingAndStillReachesTheDefaultHandling)
     CaptureAt(100, &lines, [&] { result = sim::SendFromOutside(Main(), WM_SETTEXT, 0, LPARAM(0)); });
     CloseAt(200);
     sim::RunProgram("ovq.exe");
-    EXPECT_LINES(lines, {
+    EXPECT_LINES(WithoutHeap(lines), {
         "> WindowProc(hwnd1, WM_SETTEXT, 0, null)",
         "DefWindowProcA(hwnd1, WM_SETTEXT, 0, null)",
     });

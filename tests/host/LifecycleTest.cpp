@@ -35,10 +35,18 @@ const std::string MenuAndIconStartUp[] = {
     "Shell_NotifyIconA(NIM_ADD, " + TrayRecord + " = TRUE",
 };
 
-std::vector<std::string> ExpectedStartUp(const std::vector<std::string>& ownArguments)
+// The command string's block holds "ovq", the command line and two bytes more.
+std::string CommandStringBlock(const std::string& commandLine)
+{
+    return "HeapAlloc(heap, 0x0, " + std::to_string(4 + commandLine.size() + 1) + ") = block1";
+}
+
+std::vector<std::string> ExpectedStartUp(const std::string& commandLine, const std::vector<std::string>& ownArguments)
 {
     std::vector<std::string> lines = {
         "GetCommandLineA()",
+        "GetProcessHeap() = heap",
+        CommandStringBlock(commandLine),
         "CreateMutexA(null, FALSE, \"doaGD[da12_\") = handle",
         "GetLastError() = 0",
         "GetModuleHandleA(null)",
@@ -61,7 +69,7 @@ TEST_F(LifecycleTest, StartUpWithoutArgumentsSendsNoText)
 {
     CloseAt(100);
     EXPECT_EQ(sim::RunProgram("ovq.exe"), 0u);
-    EXPECT_LINES(StartUp(), ExpectedStartUp({}));
+    EXPECT_LINES(StartUp(), ExpectedStartUp("ovq.exe", {}));
     EXPECT_EQ(sim::WindowTitle(Main()), "ovq");
 }
 
@@ -69,13 +77,13 @@ TEST_F(LifecycleTest, OwnArgumentsRunInsideStartUpBeforeTheTimerExists)
 {
     CloseAt(100);
     EXPECT_EQ(sim::RunProgram("ovq.exe -s"), 0u);
-    EXPECT_LINES(StartUp(), ExpectedStartUp({
+    EXPECT_LINES(WithoutHeap(StartUp()), WithoutHeap(ExpectedStartUp("ovq.exe -s", {
         "SendMessageA(hwnd1, WM_SETTEXT, 0, \"ovq -s\")",
         "> WindowProc(hwnd1, WM_SETTEXT, 0, \"ovq -s\")",
         "GetMenuState(hmenu1, 202, 0x0) = 0x0",
         "CheckMenuItem(hmenu1, 202, 0x8)",
         "DefWindowProcA(hwnd1, WM_SETTEXT, 0, \"ovq -s\")",
-    }));
+    })));
 }
 
 TEST_F(LifecycleTest, ShutDownAfterCloseFromOutside)
@@ -171,6 +179,8 @@ TEST_F(LifecycleTest, SecondCopyHandsTheCommandStringToTheFirstWindowOfTheClass)
 
     EXPECT_LINES(sim::Calls(), {
         "GetCommandLineA()",
+        "GetProcessHeap() = heap",
+        CommandStringBlock("ovq.exe \"-s -x\""),
         "CreateMutexA(null, FALSE, \"doaGD[da12_\") = handle",
         "GetLastError() = 183",
         "FindWindowA(\"TApp_TOOLScrBlock\", null) = hwnd1",
@@ -192,6 +202,8 @@ TEST_F(LifecycleTest, SecondCopyWithoutArgumentsSendsNothing)
 
     EXPECT_LINES(sim::Calls(), {
         "GetCommandLineA()",
+        "GetProcessHeap() = heap",
+        CommandStringBlock("ovq.exe \"\""),
         "CreateMutexA(null, FALSE, \"doaGD[da12_\") = handle",
         "GetLastError() = 183",
         "ExitProcess(1)",

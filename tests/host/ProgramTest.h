@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -42,6 +43,18 @@ protected:
 const std::string TrayRecord =
     "size=88, hwnd1, id=13, flags=7, callback=1124, icon=MAINICON, "
     "tip=\"\\x83X\\x83N\\x83\\x8a\\x81[\\x83\\x93\\x83Z\\x81[\\x83o\\x81[\\x97}\\x8e~\")";
+
+// The log without the process heap's lines, for tables about other calls.
+inline std::vector<std::string> WithoutHeap(std::vector<std::string> lines)
+{
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                               [](const std::string& line) {
+                                   return line.rfind("GetProcessHeap(", 0) == 0 || line.rfind("HeapAlloc(", 0) == 0 ||
+                                          line.rfind("HeapFree(", 0) == 0;
+                               }),
+                lines.end());
+    return lines;
+}
 
 // Log lines in a readable form for failure messages.
 inline std::string Lines(const std::vector<std::string>& lines)

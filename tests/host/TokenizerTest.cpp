@@ -12,6 +12,7 @@
 #include "command/ExecuteCommand.h"
 #include "command/ParseCommandText.h"
 #include "platform/AnsiText.h"
+#include "platform/Memory.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ std::u16string Wide(const std::string& ansi)
 {
     WideText wide = AnsiToWide(ansi.c_str());
     std::u16string out(wide.Units, wide.Length);
-    free(wide.Units);
+    FreeMemory(wide.Units);
     return out;
 }
 

@@ -87,8 +87,11 @@ const std::vector<ForeignMessage>& ForeignMessages(HWND window);
 
 // Fault injection: the named call fails `times` times from now on, or every
 // time until the clock reaches `until`. Names: RegisterClassA, CreateWindowExA,
-// CreateMutexA, SetTimer, CreatePopupMenu, GetCursorPos, LoadIconA, NIM_ADD.
+// CreateMutexA, SetTimer, CreatePopupMenu, GetCursorPos, LoadIconA, NIM_ADD,
+// GetProcessHeap, HeapAlloc, HeapFree.
 void FailTimes(const std::string& call, int times);
+// The n-th call from now (1: the next) and the times - 1 after it fail.
+void FailNth(const std::string& call, int n, int times = 1);
 void FailUntil(const std::string& call, DWORD until);
 
 // Windows of the program.
@@ -135,6 +138,13 @@ std::vector<TrayIcon> TrayIcons();
 // the thread's messages, then closes with OK.
 void ScriptMessageBox(DWORD openMs);
 int MessageBoxesShown();
+
+// The process heap: blocks that HeapAlloc gave and HeapFree has not taken
+// back, and how many HeapAlloc gave in all. The log names a block by its
+// number in the order of allocation ("block1"). Reset frees what is left, as
+// the end of a process does.
+size_t LiveBlocks();
+size_t BlocksAllocated();
 
 // The icon handle that LoadIconA gives for "MAINICON".
 HICON MainIcon();

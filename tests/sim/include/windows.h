@@ -23,12 +23,14 @@ typedef WORD ATOM;
 typedef uintptr_t UINT_PTR;
 typedef uintptr_t ULONG_PTR;
 typedef uintptr_t DWORD_PTR;
+typedef size_t SIZE_T;
 typedef intptr_t LONG_PTR;
 typedef UINT_PTR WPARAM;
 typedef LONG_PTR LPARAM;
 typedef LONG_PTR LRESULT;
 typedef void VOID;
 typedef void* HANDLE;
+typedef void* LPVOID;
 typedef const char* LPCSTR;
 typedef char* LPSTR;
 typedef const WCHAR* LPCWSTR;
@@ -88,6 +90,7 @@ typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 #define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
 #define MAKEWPARAM(l, h) ((WPARAM)(DWORD)(((DWORD)(WORD)(l)) | ((DWORD)(WORD)(h)) << 16))
 #define ZeroMemory(p, n) memset((p), 0, (n))
+#define CopyMemory(d, s, n) memcpy((d), (s), (n))
 
 // Messages
 #define WM_NULL 0x0000
@@ -169,6 +172,9 @@ VOID WINAPI SetLastError(DWORD error);
 EXECUTION_STATE WINAPI SetThreadExecutionState(EXECUTION_STATE flags);
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes,
                                LPWSTR wide, int units);
+HANDLE WINAPI GetProcessHeap();
+LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
+BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int units,
                                LPSTR text, int bytes, LPCSTR defaultChar, LPBOOL usedDefault);
 

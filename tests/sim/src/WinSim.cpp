@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <map>
 #include <memory>
@@ -44,6 +45,7 @@ struct Event {
 };
 
 struct Failure {
+    int skip = 0;  // calls that succeed before the failing ones
     int times = 0;
     DWORD until = 0;
 };
@@ -90,12 +92,16 @@ struct State {
     std::deque<DWORD> boxScripts;
     int boxesShown = 0;
     POINT cursor = { 640, 700 };
+
+    std::map<void*, size_t> blocks;  // live heap blocks and their numbers
+    size_t blocksAllocated = 0;
 };
 
 State S;
 
 HICON const TheMainIcon = reinterpret_cast<HICON>(static_cast<uintptr_t>(0x1C0));
 HINSTANCE const TheModule = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x400000));
+HANDLE const TheHeap = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x3A0000));
 
 // ---- formatting -----------------------------------------------------------
 
@@ -197,6 +203,10 @@ bool ShouldFail(const std::string& call)
     if (it == S.failures.end())
         return false;
     if (it->second.times > 0) {
+        if (it->second.skip > 0) {
+            --it->second.skip;
+            return false;
+        }
         --it->second.times;
         return true;
     }
@@ -418,6 +428,9 @@ std::string ToCp932(const char16_t* units, size_t length)
 
 void Reset()
 {
+    // The heap goes with the process.
+    for (const auto& block : S.blocks)
+        free(block.first);
     S = State{};
 }
 
@@ -527,7 +540,13 @@ const std::vector<ForeignMessage>& ForeignMessages(HWND window)
     return Find(window)->received;
 }
 
-void FailTimes(const std::string& call, int times) { S.failures[call].times = times; }
+void FailTimes(const std::string& call, int times) { FailNth(call, 1, times); }
+
+void FailNth(const std::string& call, int n, int times)
+{
+    S.failures[call].skip = n - 1;
+    S.failures[call].times = times;
+}
 void FailUntil(const std::string& call, DWORD until) { S.failures[call].until = until; }
 
 HWND MainWindowOf(const std::string& className)
@@ -546,6 +565,9 @@ DWORD WindowExStyle(HWND window) { return Find(window)->exStyle; }
 size_t TimerCount() { return S.timers.size(); }
 EXECUTION_STATE ContinuousState() { return S.continuous; }
 const std::vector<DWORD>& InputEvents() { return S.inputs; }
+
+size_t LiveBlocks() { return S.blocks.size(); }
+size_t BlocksAllocated() { return S.blocksAllocated; }
 
 bool MenuExists(HMENU menu) { return FindMenu(menu) != nullptr; }
 std::vector<MenuItem> MenuItems(HMENU menu) { return FindMenu(menu)->items; }
@@ -619,6 +641,50 @@ EXECUTION_STATE WINAPI SetThreadExecutionState(EXECUTION_STATE flags)
     if (flags & ES_CONTINUOUS)
         S.continuous = flags;
     return previous | ES_CONTINUOUS;
+}
+
+// The process heap. Blocks come from malloc, so the sanitizers watch them; a
+// block the heap did not give, or gave and took back, is a heap corruption on
+// Windows and stops the simulation here.
+HANDLE WINAPI GetProcessHeap()
+{
+    HANDLE heap = ShouldFail("GetProcessHeap") ? nullptr : TheHeap;
+    Log(Format("GetProcessHeap() = %s", heap != nullptr ? "heap" : "null"));
+    return heap;
+}
+
+LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes)
+{
+    if (heap != TheHeap)
+        throw Deadlock{ "HeapAlloc on a heap that does not exist" };
+    void* block = ShouldFail("HeapAlloc") ? nullptr : malloc(bytes > 0 ? bytes : 1);
+    std::string result = "null";
+    if (block != nullptr) {
+        S.blocks[block] = ++S.blocksAllocated;
+        result = Format("block%zu", S.blocksAllocated);
+    }
+    Log(Format("HeapAlloc(heap, 0x%x, %zu) = %s", flags, bytes, result.c_str()));
+    return block;
+}
+
+BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block)
+{
+    if (heap != TheHeap)
+        throw Deadlock{ "HeapFree on a heap that does not exist" };
+    std::string name = "null";
+    if (block != nullptr) {
+        auto live = S.blocks.find(block);
+        if (live == S.blocks.end())
+            throw Deadlock{ "HeapFree of a block that the heap does not hold" };
+        name = Format("block%zu", live->second);
+    }
+    BOOL result = !ShouldFail("HeapFree");
+    if (result && block != nullptr) {
+        S.blocks.erase(block);
+        free(block);
+    }
+    Log(Format("HeapFree(heap, 0x%x, %s) = %s", flags, name.c_str(), Bool(result).c_str()));
+    return result;
 }
 
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide, int units)

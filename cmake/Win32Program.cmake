@@ -34,13 +34,17 @@ else()
     # structured exception handlers, since nothing here installs one.
     if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
         set(_ovq_entry ProgramEntry)
+        set(_ovq_lto_options -flto)
     else()
         set(_ovq_entry _ProgramEntry)  # GNU ld takes the decorated i386 name
+        set(_ovq_lto_options ${_ovq_code_options})  # GCC compiles again at link time
     endif()
-    target_link_options(ovq PRIVATE ${_ovq_code_options} -nostdlib -s
+    target_link_options(ovq PRIVATE ${_ovq_lto_options} -nostdlib -s
         -Wl,--entry,${_ovq_entry} -Wl,--gc-sections -Wl,--no-insert-timestamp
         -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware -Wl,--no-seh)
 endif()
+
+add_subdirectory(tests/exe)
 
 if(CMAKE_CROSSCOMPILING)
     add_subdirectory(tests/probe)

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# What the built ovq.exe must stay, whatever toolchain made it:
+#   check-exe.sh <ovq.exe> <objdump>
+# - at most 10,240 bytes, resources included;
+# - importing exactly KERNEL32.dll, USER32.dll and SHELL32.dll;
+# - a GUI program with ASLR (and its relocations), DEP, terminal-server aware
+#   and no SEH: DllCharacteristics 0x8540, subsystem 2;
+# - no time stamp;
+# - resources: exactly the icon (ICON and GROUP_ICON "MAINICON") and the
+#   version block, all Japanese (0x0411).
+set -euo pipefail
+exe=$1 objdump=$2
+failed=0
+check() {  # check WHAT ACTUAL EXPECTED
+    if [[ $2 == "$3" ]]; then
+        echo "ok: $1 = $3"
+    else
+        echo "FAIL: $1: expected '$3', got '$2'"
+        failed=1
+    fi
+}
+
+[[ -f $exe ]] || { echo "FAIL: no program at $exe"; exit 1; }
+headers=$("$objdump" -p "$exe")
+field() { awk -v name="$1" '$1 == name { print $2; exit }' <<<"$headers"; }
+
+size=$(stat -c %s "$exe")
+check "size at most 10240 bytes ($size)" "$((size <= 10240))" 1
+
+dlls=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | tr '[:lower:]' '[:upper:]' | sort | tr '\n' ' ')
+check "imported DLLs" "$dlls" "KERNEL32.DLL SHELL32.DLL USER32.DLL "
+
+check "subsystem" "$(field Subsystem)" 00000002
+check "DllCharacteristics" "$(field DllCharacteristics)" 00008540
+# ASLR needs the relocations to be in the file: the image's flags must not say
+# they were stripped (0x0001), and the relocation directory must not be empty.
+characteristics=$(field Characteristics)  # printed as 0x...
+check "relocations kept (Characteristics $characteristics)" "$((characteristics & 1))" 0
+relocs=$(awk '/Base Relocation Directory/ { print $3; exit }' <<<"$headers")
+check "relocation directory present" "$((16#${relocs:-0} > 0))" 1
+check "time stamp" "$(sed -n 's/^Time\/Date\s*//p' <<<"$headers")" "Thu Jan  1 00:00:00 1970"
+
+# The resource tree: type IDs 3 (ICON), 14 (GROUP_ICON), 16 (VERSION), each
+# with one entry of language 0x0411; the icon group is named MAINICON.
+tree=$(sed -n '/The .rsrc Resource Directory section/,$p' <<<"$headers")
+types=$(awk '/^[0-9a-f]+   Entry: ID:/ { print $4 }' <<<"$tree" | tr '\n' ' ')
+check "resource types" "$types" "0x000003, 0x00000e, 0x000010, "
+languages=$(awk '/^[0-9a-f]+       Entry: ID:/ { print $4 }' <<<"$tree" | tr '\n' ' ')
+check "resource languages" "$languages" "0x000411, 0x000411, 0x000411, "
+check "icon group name" "$(grep -o 'name: \[[^]]*\]: [A-Z]*' <<<"$tree" | sed 's/.*: //')" MAINICON
+
+exit $failed

@@ -134,7 +134,7 @@ TEST(TokenizerTest, HugeTextsAreHandledInLinearTime)
         timeFor(1 << 20);  // warm up
         double small = timeFor(1 << 20);
         double large = timeFor(16 << 20);
-        EXPECT_LT(large, 5.0);
+        // Side by side only: a busy machine slows both alike.
         EXPECT_LT(large, 64 * small + 0.05) << "1 MiB: " << small << " s, 16 MiB: " << large << " s";
     }
 }

@@ -19,7 +19,8 @@ include(${CMAKE_CURRENT_LIST_DIR}/IconTool.cmake)
 
 add_subdirectory(tests/host)
 
-# The fuzz target needs clang's libFuzzer; it is built as a project of its own.
+# The fuzz target needs clang's libFuzzer; it is built as a project of its own,
+# with the fault sweep under the same sanitizers.
 find_program(OVQ_CLANGXX NAMES clang++ clang++-14 REQUIRED)
 include(ExternalProject)
 ExternalProject_Add(received_text_fuzz_build
@@ -35,3 +36,7 @@ add_test(NAME fuzz.received_text
     COMMAND ${CMAKE_SOURCE_DIR}/tests/fuzz/run-fuzz.sh ${CMAKE_BINARY_DIR}/fuzz/received_text_fuzz
             ${CMAKE_SOURCE_DIR}/tests/fuzz/seeds ${CMAKE_BINARY_DIR}/fuzz-work ${OVQ_FUZZ_SECONDS})
 set_tests_properties(fuzz.received_text PROPERTIES TIMEOUT 600)
+
+add_test(NAME sanitized.fault_sweep COMMAND ${CMAKE_BINARY_DIR}/fuzz/fault_sweep_sanitized)
+set_tests_properties(sanitized.fault_sweep PROPERTIES
+    TIMEOUT 300 ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=halt_on_error=1")

@@ -45,7 +45,14 @@ static void CreateMainWindow()
 
 static void RunMessageLoop()
 {
-    while (GetMessageA(&LoopMessage, nullptr, 0, 0) != 0) {
+    for (;;) {
+        BOOL got = GetMessageA(&LoopMessage, nullptr, 0, 0);
+        if (got == 0)
+            return;
+        // -1: no message was taken, and the record still holds the last one,
+        // which must not run a second time.
+        if (got == -1)
+            continue;
         TranslateMessage(&LoopMessage);
         DispatchMessageA(&LoopMessage);
     }

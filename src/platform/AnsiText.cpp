@@ -30,8 +30,13 @@ WideText AnsiToWide(const char* text)
     wide.Units = static_cast<WCHAR*>(AllocateMemory((static_cast<size_t>(units) + 1) * sizeof(WCHAR)));
     if (wide.Units == nullptr)
         return wide;
-    if (units > 0)
-        MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(bytes), wide.Units, units);
+    // A conversion that fails after the size was known leaves the block
+    // unwritten: no text at all is safer than whatever the block held.
+    if (units > 0 && MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(bytes), wide.Units, units) != units) {
+        FreeMemory(wide.Units);
+        wide.Units = nullptr;
+        return wide;
+    }
     wide.Units[units] = 0;
     wide.Length = static_cast<size_t>(units);
     return wide;
@@ -58,9 +63,9 @@ const char* WideToAnsi(const WCHAR* units, size_t length, AnsiBuffer* buffer)
         if (buffer->Bytes == nullptr)
             return nullptr;
     }
-    if (bytes > 0)
-        WideCharToMultiByte(CP_ACP, 0, units, static_cast<int>(length),
-                            buffer->Bytes, bytes, nullptr, nullptr);
+    if (bytes > 0 && WideCharToMultiByte(CP_ACP, 0, units, static_cast<int>(length),
+                                         buffer->Bytes, bytes, nullptr, nullptr) != bytes)
+        return nullptr;  // the buffer holds the last token, or nothing
     buffer->Bytes[bytes] = '\0';
     return buffer->Bytes;
 }

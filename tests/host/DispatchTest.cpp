@@ -74,14 +74,22 @@ TEST_F(DispatchTest, ExitInTheMiddleOfATextLeavesTheRestAndEndsWithZero)
     EXPECT_EQ(sim::RunProgram("ovq.exe"), 0u);
     EXPECT_LINES(lines, {
         "> WindowProc(hwnd1, WM_SETTEXT, 0, \"ovq -s -x -c\")",
+        "MultiByteToWideChar(0, 0x0, 12 bytes, null, 0 units) = 12",
         "GetProcessHeap() = heap",
         "HeapAlloc(heap, 0x0, 26) = block2",  // the text in UTF-16, 12 units and a zero
+        "MultiByteToWideChar(0, 0x0, 12 bytes, buffer, 12 units) = 12",
         "GetProcessHeap() = heap",
         "HeapAlloc(heap, 0x0, 26) = block3",  // the token, never longer than the text
+        "WideCharToMultiByte(0, 0x0, 3 units, null, 0 bytes) = 3",
         "GetProcessHeap() = heap",
         "HeapAlloc(heap, 0x0, 4) = block4",   // "ovq" in ANSI; "-s" and "-x" fit in it
+        "WideCharToMultiByte(0, 0x0, 3 units, buffer, 3 bytes) = 3",
+        "WideCharToMultiByte(0, 0x0, 2 units, null, 0 bytes) = 2",
+        "WideCharToMultiByte(0, 0x0, 2 units, buffer, 2 bytes) = 2",
         "GetMenuState(hmenu1, 202, 0x0) = 0x0",
         "CheckMenuItem(hmenu1, 202, 0x8)",
+        "WideCharToMultiByte(0, 0x0, 2 units, null, 0 bytes) = 2",
+        "WideCharToMultiByte(0, 0x0, 2 units, buffer, 2 bytes) = 2",
         "DestroyWindow(hwnd1)",
         "> WindowProc(hwnd1, WM_DESTROY, 0, 0)",
         "PostQuitMessage(0)",

@@ -68,6 +68,48 @@ TEST_F(MemoryTest, ReceivedTextWhoseMemoryCannotBeHadIsStoredAndItsCommandsSkipp
     }
 }
 
+// A conversion that fails after it has told the size leaves its block
+// unwritten. Whatever the block held must not be read as commands: here the
+// fresh blocks hold "-x" over and over, which would end the program.
+struct UnwrittenBlock {
+    const char* name;
+    const char* call;
+    int n;
+    std::string fill;
+    const char* text;
+    bool checked;
+};
+
+TEST_F(MemoryTest, ConversionThatFailsLeavesNoUnwrittenTextBehind)
+{
+    const UnwrittenBlock cases[] = {
+        // The text's second conversion, into its block: the whole text is skipped.
+        { "the UTF-16 text", "MultiByteToWideChar", 2, std::string(" \0-\0x\0", 6), "ovq -s", false },
+        // The first token's second conversion: that token is skipped, -s runs.
+        { "the ANSI token", "WideCharToMultiByte", 2, "-x", "ab -s", true },
+    };
+    for (const UnwrittenBlock& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Reset();
+        App = AppState{};
+        const std::string text = c.text;
+        bool alive = false;
+        bool checked = false;
+        sim::At(100, [&] {
+            sim::FillNewBlocks(c.fill);
+            sim::FailNth(c.call, c.n);
+            sim::SendFromOutside(Main(), WM_SETTEXT, 0, &text);
+            alive = sim::WindowAlive(Main());
+            checked = alive && PermitChecked();
+        });
+        CloseAt(200);
+        EXPECT_EQ(sim::RunProgram("ovq.exe"), 0u);
+        EXPECT_TRUE(alive);
+        EXPECT_EQ(checked, c.checked);
+        EXPECT_EQ(sim::WindowTitle(Main()), text);
+    }
+}
+
 // Hand-offs of every shape keep no memory: after each text only the command
 // string is held, and a block that the heap would not take back is the only
 // one left over.

@@ -44,13 +44,17 @@ const std::string TrayRecord =
     "size=88, hwnd1, id=13, flags=7, callback=1124, icon=MAINICON, "
     "tip=\"\\x83X\\x83N\\x83\\x8a\\x81[\\x83\\x93\\x83Z\\x81[\\x83o\\x81[\\x97}\\x8e~\")";
 
-// The log without the process heap's lines, for tables about other calls.
+// The log without the lines of the received text's memory and conversions,
+// for tables about other calls.
 inline std::vector<std::string> WithoutHeap(std::vector<std::string> lines)
 {
+    const char* const names[] = { "GetProcessHeap(", "HeapAlloc(", "HeapFree(", "MultiByteToWideChar(",
+                                  "WideCharToMultiByte(" };
     lines.erase(std::remove_if(lines.begin(), lines.end(),
-                               [](const std::string& line) {
-                                   return line.rfind("GetProcessHeap(", 0) == 0 || line.rfind("HeapAlloc(", 0) == 0 ||
-                                          line.rfind("HeapFree(", 0) == 0;
+                               [&](const std::string& line) {
+                                   return std::any_of(std::begin(names), std::end(names), [&](const char* name) {
+                                       return line.rfind(name, 0) == 0;
+                                   });
                                }),
                 lines.end());
     return lines;

@@ -86,13 +86,25 @@ struct ForeignMessage {
 const std::vector<ForeignMessage>& ForeignMessages(HWND window);
 
 // Fault injection: the named call fails `times` times from now on, or every
-// time until the clock reaches `until`. Names: RegisterClassA, CreateWindowExA,
-// CreateMutexA, SetTimer, CreatePopupMenu, GetCursorPos, LoadIconA, NIM_ADD,
-// GetProcessHeap, HeapAlloc, HeapFree.
+// time until the clock reaches `until`. The name is the function's, except
+// NIM_ADD and NIM_DELETE for the two uses of Shell_NotifyIconA. Each call
+// fails the way Windows reports that it failed (a null handle, FALSE, -1 from
+// GetMessageA, 0xFFFFFFFF from GetMenuState); calls without a result fail
+// silently (mouse_event: the system drops the input).
 void FailTimes(const std::string& call, int times);
 // The n-th call from now (1: the next) and the times - 1 after it fail.
 void FailNth(const std::string& call, int n, int times = 1);
 void FailUntil(const std::string& call, DWORD until);
+// Injected failures that have not happened yet.
+int PendingFailures();
+// The fault name of the call that a log line records, or "" for a line that
+// is no call (a delivery to a window procedure).
+std::string FaultNameOf(const std::string& line);
+// Whether the simulation can make the named call fail. Those it cannot are
+// the calls that cannot fail on Windows either: GetCommandLineA, GetLastError,
+// ExitProcess, PostQuitMessage, DefWindowProcA.
+bool CanFail(const std::string& faultName);
+bool NeverFails(const std::string& faultName);
 
 // Windows of the program.
 HWND MainWindowOf(const std::string& className);
@@ -145,6 +157,9 @@ int MessageBoxesShown();
 // the end of a process does.
 size_t LiveBlocks();
 size_t BlocksAllocated();
+// New blocks come filled with this pattern, repeated (by default with what
+// malloc leaves), to show what a program would make of memory it never wrote.
+void FillNewBlocks(const std::string& pattern);
 
 // The icon handle that LoadIconA gives for "MAINICON".
 HICON MainIcon();

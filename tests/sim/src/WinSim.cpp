@@ -95,9 +95,21 @@ struct State {
 
     std::map<void*, size_t> blocks;  // live heap blocks and their numbers
     size_t blocksAllocated = 0;
+    std::string newBlockFill;
 };
 
 State S;
+
+// The heap goes with the process: what the last run still held is freed at
+// the end of the test program, as Reset frees it between runs.
+struct HeapAtExit {
+    ~HeapAtExit()
+    {
+        for (const auto& block : S.blocks)
+            free(block.first);
+        S.blocks.clear();
+    }
+} TheHeapAtExit;
 
 HICON const TheMainIcon = reinterpret_cast<HICON>(static_cast<uintptr_t>(0x1C0));
 HINSTANCE const TheModule = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x400000));
@@ -540,7 +552,41 @@ const std::vector<ForeignMessage>& ForeignMessages(HWND window)
     return Find(window)->received;
 }
 
+// The calls that ShouldFail is asked about, and those that cannot fail.
+const std::set<std::string> FailableCalls = {
+    "GetModuleHandleA", "CreateMutexA", "SetThreadExecutionState", "GetProcessHeap", "HeapAlloc", "HeapFree",
+    "MultiByteToWideChar", "WideCharToMultiByte", "LoadIconA", "RegisterClassA", "CreateWindowExA",
+    "UpdateWindow", "DestroyWindow", "FindWindowA", "SendMessageA", "GetMessageA", "TranslateMessage",
+    "DispatchMessageA", "RegisterWindowMessageA", "SetTimer", "KillTimer", "CreatePopupMenu", "AppendMenuA",
+    "CheckMenuItem", "GetMenuState", "TrackPopupMenu", "DestroyMenu", "GetCursorPos", "SetForegroundWindow",
+    "MessageBoxA", "mouse_event", "NIM_ADD", "NIM_DELETE",
+};
+const std::set<std::string> UnfailingCalls = {
+    "GetCommandLineA", "GetLastError", "ExitProcess", "PostQuitMessage", "DefWindowProcA",
+};
+
 void FailTimes(const std::string& call, int times) { FailNth(call, 1, times); }
+
+int PendingFailures()
+{
+    int pending = 0;
+    for (const auto& failure : S.failures)
+        pending += failure.second.times;
+    return pending;
+}
+
+std::string FaultNameOf(const std::string& line)
+{
+    if (line.empty() || line[0] == '>')
+        return "";
+    std::string name = line.substr(0, line.find('('));
+    if (name == "Shell_NotifyIconA")
+        return line.compare(name.size() + 1, 7, "NIM_ADD") == 0 ? "NIM_ADD" : "NIM_DELETE";
+    return name;
+}
+
+bool CanFail(const std::string& faultName) { return FailableCalls.count(faultName) != 0; }
+bool NeverFails(const std::string& faultName) { return UnfailingCalls.count(faultName) != 0; }
 
 void FailNth(const std::string& call, int n, int times)
 {
@@ -568,6 +614,7 @@ const std::vector<DWORD>& InputEvents() { return S.inputs; }
 
 size_t LiveBlocks() { return S.blocks.size(); }
 size_t BlocksAllocated() { return S.blocksAllocated; }
+void FillNewBlocks(const std::string& pattern) { S.newBlockFill = pattern; }
 
 bool MenuExists(HMENU menu) { return FindMenu(menu) != nullptr; }
 std::vector<MenuItem> MenuItems(HMENU menu) { return FindMenu(menu)->items; }
@@ -600,7 +647,7 @@ LPSTR WINAPI GetCommandLineA()
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName)
 {
     Log(Format("GetModuleHandleA(%s)", Str(moduleName).c_str()));
-    return moduleName == nullptr ? TheModule : nullptr;
+    return moduleName == nullptr && !ShouldFail("GetModuleHandleA") ? TheModule : nullptr;
 }
 
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name)
@@ -637,6 +684,8 @@ VOID WINAPI ExitProcess(UINT exitCode)
 EXECUTION_STATE WINAPI SetThreadExecutionState(EXECUTION_STATE flags)
 {
     Log(Format("SetThreadExecutionState(0x%08x)", flags));
+    if (ShouldFail("SetThreadExecutionState"))
+        return 0;
     EXECUTION_STATE previous = S.continuous;
     if (flags & ES_CONTINUOUS)
         S.continuous = flags;
@@ -660,6 +709,8 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes)
     void* block = ShouldFail("HeapAlloc") ? nullptr : malloc(bytes > 0 ? bytes : 1);
     std::string result = "null";
     if (block != nullptr) {
+        for (size_t i = 0; i < bytes && !S.newBlockFill.empty(); ++i)
+            static_cast<char*>(block)[i] = S.newBlockFill[i % S.newBlockFill.size()];
         S.blocks[block] = ++S.blocksAllocated;
         result = Format("block%zu", S.blocksAllocated);
     }
@@ -687,10 +738,14 @@ BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block)
     return result;
 }
 
-int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide, int units)
+static int ConvertToWide(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide, int units)
 {
     if (codePage != CP_ACP || flags != 0 || text == nullptr || bytes == 0 || units < 0) {
         S.lastError = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    if (ShouldFail("MultiByteToWideChar")) {
+        S.lastError = ERROR_NOT_ENOUGH_MEMORY;
         return 0;
     }
     size_t length = bytes < 0 ? strlen(text) + 1 : static_cast<size_t>(bytes);
@@ -705,12 +760,16 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int byte
     return static_cast<int>(converted.size());
 }
 
-int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int units, LPSTR text, int bytes,
-                               LPCSTR defaultChar, LPBOOL usedDefault)
+static int ConvertToAnsi(UINT codePage, DWORD flags, LPCWSTR wide, int units, LPSTR text, int bytes,
+                         LPCSTR defaultChar, LPBOOL usedDefault)
 {
     if (codePage != CP_ACP || flags != 0 || wide == nullptr || units == 0 || bytes < 0 ||
         defaultChar != nullptr || usedDefault != nullptr) {
         S.lastError = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    if (ShouldFail("WideCharToMultiByte")) {
+        S.lastError = ERROR_NOT_ENOUGH_MEMORY;
         return 0;
     }
     size_t length = units < 0 ? std::char_traits<char16_t>::length(wide) + 1 : static_cast<size_t>(units);
@@ -723,6 +782,25 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int uni
     }
     std::copy(converted.begin(), converted.end(), text);
     return static_cast<int>(converted.size());
+}
+
+// The log gives the sizes, not the texts: those are in the lines of the
+// messages that carried them.
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide, int units)
+{
+    int result = ConvertToWide(codePage, flags, text, bytes, wide, units);
+    Log(Format("MultiByteToWideChar(%u, 0x%x, %d bytes, %s, %d units) = %d", codePage, flags, bytes,
+               wide == nullptr ? "null" : "buffer", units, result));
+    return result;
+}
+
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int units, LPSTR text, int bytes,
+                               LPCSTR defaultChar, LPBOOL usedDefault)
+{
+    int result = ConvertToAnsi(codePage, flags, wide, units, text, bytes, defaultChar, usedDefault);
+    Log(Format("WideCharToMultiByte(%u, 0x%x, %d units, %s, %d bytes) = %d", codePage, flags, units,
+               text == nullptr ? "null" : "buffer", bytes, result));
+    return result;
 }
 
 // ---- user32: windows ------------------------------------------------------------
@@ -786,7 +864,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
 
 BOOL WINAPI UpdateWindow(HWND window)
 {
-    BOOL result = Alive(window) != nullptr;
+    BOOL result = Alive(window) != nullptr && !ShouldFail("UpdateWindow");
     Log(Format("UpdateWindow(%s)", Hwnd(window).c_str()));
     return result;
 }
@@ -794,7 +872,7 @@ BOOL WINAPI UpdateWindow(HWND window)
 BOOL WINAPI DestroyWindow(HWND handle)
 {
     Window* window = Alive(handle);
-    if (window == nullptr || !window->own) {
+    if (window == nullptr || !window->own || ShouldFail("DestroyWindow")) {
         Log(Format("DestroyWindow(%s) = FALSE", Hwnd(handle).c_str()));
         S.lastError = ERROR_INVALID_WINDOW_HANDLE;
         return FALSE;
@@ -841,7 +919,7 @@ LRESULT WINAPI DefWindowProcA(HWND handle, UINT message, WPARAM wParam, LPARAM l
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName)
 {
     HWND found = nullptr;
-    for (size_t i = 0; i < S.windows.size() && found == nullptr; ++i) {
+    for (size_t i = 0; i < S.windows.size() && found == nullptr && !ShouldFail("FindWindowA"); ++i) {
         const Window& w = S.windows[i];
         if (w.alive && w.className == className && (windowName == nullptr || w.title == windowName))
             found = Handle(i);
@@ -869,6 +947,10 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         S.lastError = ERROR_INVALID_WINDOW_HANDLE;
         return 0;
     }
+    // A failed send delivers nothing (a receiver that hangs, or one the
+    // system will not let this process reach).
+    if (ShouldFail("SendMessageA"))
+        return 0;
     return CallWindowProc(window, message, wParam, lParam);
 }
 
@@ -886,20 +968,29 @@ BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT first, UINT last)
 {
     if (window != nullptr || first != 0 || last != 0)
         throw Deadlock{ "GetMessageA with a filter is not simulated" };
+    // A failure takes no message and leaves the record as it was.
+    if (ShouldFail("GetMessageA")) {
+        Log("GetMessageA() = -1");
+        return -1;
+    }
     TakeMessage(message, nullptr);
     BOOL result = message->message != WM_QUIT;
     Log(Format("GetMessageA() = %s %s", result ? "TRUE" : "FALSE", MessageName(message->message).c_str()));
     return result;
 }
 
-BOOL WINAPI TranslateMessage(const MSG*)
+// No key messages reach the program, so there is never anything to translate.
+BOOL WINAPI TranslateMessage(const MSG* message)
 {
+    ShouldFail("TranslateMessage");
+    Log(Format("TranslateMessage(%s)", MessageName(message->message).c_str()));
     return FALSE;
 }
 
 LRESULT WINAPI DispatchMessageA(const MSG* message)
 {
-    if (Alive(message->hwnd) == nullptr)
+    Log(Format("DispatchMessageA(%s, %s)", Hwnd(message->hwnd).c_str(), MessageName(message->message).c_str()));
+    if (Alive(message->hwnd) == nullptr || ShouldFail("DispatchMessageA"))
         return 0;
     return CallWindowProc(message->hwnd, message->message, message->wParam, message->lParam);
 }
@@ -913,10 +1004,11 @@ VOID WINAPI PostQuitMessage(int exitCode)
 
 UINT WINAPI RegisterWindowMessageA(LPCSTR name)
 {
-    auto inserted = S.registeredMessages.emplace(name, static_cast<UINT>(0xC0A0 + S.registeredMessages.size()));
-    UINT number = inserted.first->second;
     Log(Format("RegisterWindowMessageA(%s)", Str(name).c_str()));
-    return number;
+    if (ShouldFail("RegisterWindowMessageA"))
+        return 0;
+    auto inserted = S.registeredMessages.emplace(name, static_cast<UINT>(0xC0A0 + S.registeredMessages.size()));
+    return inserted.first->second;
 }
 
 UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc)
@@ -938,7 +1030,7 @@ BOOL WINAPI KillTimer(HWND window, UINT_PTR id)
 {
     auto it = std::find_if(S.timers.begin(), S.timers.end(),
                            [&](const Timer& t) { return t.window == window && t.id == id; });
-    BOOL result = it != S.timers.end();
+    BOOL result = it != S.timers.end() && !ShouldFail("KillTimer");
     if (result)
         S.timers.erase(it);
     Log(Format("KillTimer(%s, %llu) = %s", Hwnd(window).c_str(), static_cast<unsigned long long>(id),
@@ -964,7 +1056,7 @@ BOOL WINAPI AppendMenuA(HMENU handle, UINT flags, UINT_PTR id, LPCSTR text)
     Log(Format("AppendMenuA(%s, 0x%x, %llu, %s)", Hmenu(handle).c_str(), flags,
                static_cast<unsigned long long>(id), Str(text).c_str()));
     Menu* menu = FindMenu(handle);
-    if (menu == nullptr)
+    if (menu == nullptr || ShouldFail("AppendMenuA"))
         return FALSE;
     menu->items.push_back(MenuItem{ flags, id, text != nullptr, text != nullptr ? text : "", false });
     return TRUE;
@@ -974,7 +1066,7 @@ DWORD WINAPI CheckMenuItem(HMENU menu, UINT id, UINT flags)
 {
     Log(Format("CheckMenuItem(%s, %u, 0x%x)", Hmenu(menu).c_str(), id, flags));
     MenuItem* item = (flags & MF_BYPOSITION) ? nullptr : FindItem(menu, id);
-    if (item == nullptr)
+    if (item == nullptr || ShouldFail("CheckMenuItem"))
         return 0xFFFFFFFF;
     DWORD previous = item->checked ? MF_CHECKED : MF_UNCHECKED;
     item->checked = (flags & MF_CHECKED) != 0;
@@ -983,7 +1075,7 @@ DWORD WINAPI CheckMenuItem(HMENU menu, UINT id, UINT flags)
 
 UINT WINAPI GetMenuState(HMENU menu, UINT id, UINT flags)
 {
-    MenuItem* item = (flags & MF_BYPOSITION) ? nullptr : FindItem(menu, id);
+    MenuItem* item = (flags & MF_BYPOSITION) || ShouldFail("GetMenuState") ? nullptr : FindItem(menu, id);
     UINT state = item == nullptr ? 0xFFFFFFFF : (item->checked ? MF_CHECKED : 0);
     Log(Format("GetMenuState(%s, %u, 0x%x) = 0x%x", Hmenu(menu).c_str(), id, flags, state));
     return state;
@@ -993,7 +1085,7 @@ BOOL WINAPI TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, H
 {
     Log(Format("TrackPopupMenu(%s, 0x%x, %d, %d, %d, %s, %s)", Hmenu(menu).c_str(), flags, x, y, reserved,
                Hwnd(owner).c_str(), rect == nullptr ? "null" : "rect"));
-    if (FindMenu(menu) == nullptr || Alive(owner) == nullptr)
+    if (FindMenu(menu) == nullptr || Alive(owner) == nullptr || ShouldFail("TrackPopupMenu"))
         return FALSE;
     ++S.menusShown;
     MenuScript script = { 0, 0 };
@@ -1012,7 +1104,7 @@ BOOL WINAPI DestroyMenu(HMENU handle)
 {
     Log(Format("DestroyMenu(%s)", Hmenu(handle).c_str()));
     Menu* menu = FindMenu(handle);
-    if (menu == nullptr)
+    if (menu == nullptr || ShouldFail("DestroyMenu"))
         return FALSE;
     menu->alive = false;
     return TRUE;
@@ -1031,13 +1123,15 @@ BOOL WINAPI GetCursorPos(LPPOINT point)
 BOOL WINAPI SetForegroundWindow(HWND window)
 {
     Log(Format("SetForegroundWindow(%s)", Hwnd(window).c_str()));
-    return Alive(window) != nullptr;
+    return Alive(window) != nullptr && !ShouldFail("SetForegroundWindow");
 }
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 {
     Log(Format("MessageBoxA(%s, %s, %s, 0x%08x)", Hwnd(owner).c_str(), Str(text).c_str(), Str(caption).c_str(),
                type));
+    if (ShouldFail("MessageBoxA"))
+        return 0;
     ++S.boxesShown;
     DWORD openMs = 0;
     if (!S.boxScripts.empty()) {
@@ -1052,7 +1146,10 @@ VOID WINAPI mouse_event(DWORD flags, DWORD dx, DWORD dy, DWORD data, ULONG_PTR e
 {
     Log(Format("mouse_event(0x%04x, %u, %u, %u, %llu)", flags, dx, dy, data,
                static_cast<unsigned long long>(extraInfo)));
-    S.inputs.push_back(S.now);
+    // The system may drop an injected input (a window of higher integrity
+    // has the focus) without telling the caller.
+    if (!ShouldFail("mouse_event"))
+        S.inputs.push_back(S.now);
 }
 
 // ---- shell32 ---------------------------------------------------------------------
@@ -1071,7 +1168,7 @@ BOOL WINAPI Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data)
                                        std::string(data->szTip, 64) });
             result = TRUE;
         }
-    } else if (message == NIM_DELETE && existing != S.tray.end()) {
+    } else if (message == NIM_DELETE && existing != S.tray.end() && !ShouldFail("NIM_DELETE")) {
         S.tray.erase(existing);
         result = TRUE;
     }

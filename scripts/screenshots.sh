@@ -124,7 +124,7 @@ pixels_of() { convert "$1" -crop "$2" +repage rgb:- | md5sum | cut -d' ' -f1; }
 # shots spanning at least 300 ms (a menu or box paints after it is shown); keeps
 # the last as NAME-full.png.
 shot_settled() {
-    local name=$1 area=$2 img="$WT_DIR/.settle.png" last= sum run=0 since=0 now
+    local name=$1 area=$2 img="$WT_DIR/.settle.png" last='' sum run=0 since=0 now
     local deadline=$(($(ovq_ms) + 5000))
     while :; do
         tray_shot "$img" || wt_die "no screenshot"

@@ -11,8 +11,8 @@
 #     pixels) in the first item's check area, and no other pixel different;
 #   - version-box.png: a box cropped exactly: a raised frame (light top and left
 #     edge, dark bottom and right edge, no desktop), a blue caption band with its
-#     text, a light body with seven lines' worth of text, and the OK button
-#     centred in its lower part, framed and labelled;
+#     text, a light body with seven lines' worth of text, and the OK button in
+#     the middle third of its lower half, framed and labelled;
 #   - none is blank or of few colours; each is the recorded crop of its full
 #     screenshot;
 #   - the committed docs/*.png exist and have the sizes of the fresh ones;
@@ -35,12 +35,13 @@ WORK="$WT_DIR/script"
 
 # ---- run the script ----
 
+# the script takes both programs from one build directory
+[[ $(dirname "$OVQ_EXE")/probe.exe -ef $PROBE_EXE ]] || wt_die "probe.exe is not next to ovq.exe"
 start=$(ovq_ms)
 rc=0
 OVQ_SKIP_BUILD=1 OVQ_BUILD_DIR=$(dirname "$OVQ_EXE") OVQ_SHOTS_LOG="$WORK" \
     timeout 150 bash "$ROOT/scripts/screenshots.sh" "$PICS" >"$WT_DIR/script.log" 2>&1 || rc=$?
 wt_log "scripts/screenshots.sh ran $(($(ovq_ms) - start)) ms"
-[[ $(dirname "$OVQ_EXE")/probe.exe -ef $PROBE_EXE ]] || wt_log "note: the script used $(dirname "$OVQ_EXE")/probe.exe"
 if ((rc != 0)); then
     tail -n 30 "$WT_DIR/script.log"
     wt_die "scripts/screenshots.sh exited with $rc"
@@ -200,7 +201,7 @@ no_check_mark() {
 
 # The version box, cropped to its window: a raised frame and no desktop at the
 # edges, a blue caption band with text, a light body with much text, and the OK
-# button framed, labelled and centred in the lower part.
+# button framed, labelled, in the middle third of the lower half.
 check_box() {
     local img=$1 size w h ring_blue=0 g top_edge left_edge bottom_edge right_edge caption caption_text body body_dark
     size=$(size_of "$img")

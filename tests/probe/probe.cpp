@@ -40,7 +40,8 @@
 //   taskbar-created [--broadcast]  send "TaskbarCreated" to ovq's window (or to all)
 //   post-command <id>         post WM_COMMAND id to ovq's window
 //   box-text <ms>             poll for the version box ("#32770" captioned
-//                             "バージョン情報"); its caption, message text, buttons
+//                             "バージョン情報"); its rect, caption, message text,
+//                             buttons (id, rect, text)
 //   box-click <id>            BM_CLICK on the version box's button with that id
 //   wait-box-gone <ms>        poll until no version box is left
 //   version-info <exe>        the version block (fixed part, strings, translation,
@@ -766,6 +767,9 @@ int cmdBoxText(DWORD ms) {
     out("hwnd=0x%lx", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(hwnd)));
     out("owner=0x%lx", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(GetWindow(hwnd, GW_OWNER))));
     out("pid=%lu", static_cast<unsigned long>(pid));
+    RECT boxRect = {};
+    GetWindowRect(hwnd, &boxRect);
+    out("rect=%s", rectText(boxRect).c_str());
     printText("caption", windowText(hwnd));
     unsigned texts = 0, buttons = 0;
     std::string message, buttonIds;
@@ -790,6 +794,9 @@ int cmdBoxText(DWORD ms) {
             if (!buttonIds.empty()) buttonIds += ',';
             buttonIds += std::to_string(id);
             out("button%u_id=%d", buttons - 1, id);
+            RECT buttonRect = {};
+            GetWindowRect(child, &buttonRect);
+            out("button%u_rect=%s", buttons - 1, rectText(buttonRect).c_str());
             printText(("button" + std::to_string(buttons - 1) + "_text").c_str(), text);
         }
     }

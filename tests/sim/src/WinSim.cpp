@@ -66,6 +66,7 @@ struct State {
     std::string commandLine;
     DWORD lastError = 0;
     std::vector<std::string> calls;
+    bool recording = true;
 
     std::vector<Window> windows;  // HWND n is windows[n - 1]
     std::map<std::string, WNDCLASSA> classes;
@@ -133,6 +134,24 @@ std::string Format(const char* format, ...)
 
 void Log(const std::string& line)
 {
+    if (S.recording)
+        S.calls.push_back(line);
+}
+
+// A formatted log line, formatted only when the log is being recorded.
+void LogCall(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void LogCall(const char* format, ...)
+{
+    if (!S.recording)
+        return;
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    std::string line(static_cast<size_t>(vsnprintf(nullptr, 0, format, args)), '\0');
+    vsnprintf(&line[0], line.size() + 1, format, again);
+    va_end(again);
+    va_end(args);
     S.calls.push_back(line);
 }
 
@@ -198,8 +217,8 @@ HWND Handle(size_t index)
 LRESULT CallWindowProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam)
 {
     Window* window = Find(handle);
-    Log(Format("> WindowProc(%s, %s, %llu, %s)", Hwnd(handle).c_str(), MessageName(message).c_str(),
-               static_cast<unsigned long long>(wParam), LParamText(message, lParam).c_str()));
+    LogCall("> WindowProc(%s, %s, %llu, %s)", Hwnd(handle).c_str(), MessageName(message).c_str(),
+               static_cast<unsigned long long>(wParam), LParamText(message, lParam).c_str());
     if (!window->own) {
         const char* text = reinterpret_cast<const char*>(lParam);
         window->received.push_back({ message, wParam,
@@ -472,6 +491,11 @@ void ClearCalls()
     S.calls.clear();
 }
 
+void RecordCalls(bool on)
+{
+    S.recording = on;
+}
+
 std::string Quote(const std::string& bytes)
 {
     std::string out;
@@ -646,7 +670,7 @@ LPSTR WINAPI GetCommandLineA()
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName)
 {
-    Log(Format("GetModuleHandleA(%s)", Str(moduleName).c_str()));
+    LogCall("GetModuleHandleA(%s)", Str(moduleName).c_str());
     return moduleName == nullptr && !ShouldFail("GetModuleHandleA") ? TheModule : nullptr;
 }
 
@@ -659,14 +683,14 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, 
         S.lastError = S.mutexes.insert(name).second ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS;
         handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x100 + 4 * ++S.mutexHandles));
     }
-    Log(Format("CreateMutexA(%s, %s, %s) = %s", attributes == nullptr ? "null" : "attributes",
-               Bool(initialOwner).c_str(), Str(name).c_str(), handle == nullptr ? "null" : "handle"));
+    LogCall("CreateMutexA(%s, %s, %s) = %s", attributes == nullptr ? "null" : "attributes",
+               Bool(initialOwner).c_str(), Str(name).c_str(), handle == nullptr ? "null" : "handle");
     return handle;
 }
 
 DWORD WINAPI GetLastError()
 {
-    Log(Format("GetLastError() = %u", S.lastError));
+    LogCall("GetLastError() = %u", S.lastError);
     return S.lastError;
 }
 
@@ -677,13 +701,13 @@ VOID WINAPI SetLastError(DWORD error)
 
 VOID WINAPI ExitProcess(UINT exitCode)
 {
-    Log(Format("ExitProcess(%u)", exitCode));
+    LogCall("ExitProcess(%u)", exitCode);
     throw ProcessExit{ exitCode };
 }
 
 EXECUTION_STATE WINAPI SetThreadExecutionState(EXECUTION_STATE flags)
 {
-    Log(Format("SetThreadExecutionState(0x%08x)", flags));
+    LogCall("SetThreadExecutionState(0x%08x)", flags);
     if (ShouldFail("SetThreadExecutionState"))
         return 0;
     EXECUTION_STATE previous = S.continuous;
@@ -698,7 +722,7 @@ EXECUTION_STATE WINAPI SetThreadExecutionState(EXECUTION_STATE flags)
 HANDLE WINAPI GetProcessHeap()
 {
     HANDLE heap = ShouldFail("GetProcessHeap") ? nullptr : TheHeap;
-    Log(Format("GetProcessHeap() = %s", heap != nullptr ? "heap" : "null"));
+    LogCall("GetProcessHeap() = %s", heap != nullptr ? "heap" : "null");
     return heap;
 }
 
@@ -714,7 +738,7 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes)
         S.blocks[block] = ++S.blocksAllocated;
         result = Format("block%zu", S.blocksAllocated);
     }
-    Log(Format("HeapAlloc(heap, 0x%x, %zu) = %s", flags, bytes, result.c_str()));
+    LogCall("HeapAlloc(heap, 0x%x, %zu) = %s", flags, bytes, result.c_str());
     return block;
 }
 
@@ -734,7 +758,7 @@ BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block)
         S.blocks.erase(block);
         free(block);
     }
-    Log(Format("HeapFree(heap, 0x%x, %s) = %s", flags, name.c_str(), Bool(result).c_str()));
+    LogCall("HeapFree(heap, 0x%x, %s) = %s", flags, name.c_str(), Bool(result).c_str());
     return result;
 }
 
@@ -789,8 +813,8 @@ static int ConvertToAnsi(UINT codePage, DWORD flags, LPCWSTR wide, int units, LP
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide, int units)
 {
     int result = ConvertToWide(codePage, flags, text, bytes, wide, units);
-    Log(Format("MultiByteToWideChar(%u, 0x%x, %d bytes, %s, %d units) = %d", codePage, flags, bytes,
-               wide == nullptr ? "null" : "buffer", units, result));
+    LogCall("MultiByteToWideChar(%u, 0x%x, %d bytes, %s, %d units) = %d", codePage, flags, bytes,
+               wide == nullptr ? "null" : "buffer", units, result);
     return result;
 }
 
@@ -798,8 +822,8 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int uni
                                LPCSTR defaultChar, LPBOOL usedDefault)
 {
     int result = ConvertToAnsi(codePage, flags, wide, units, text, bytes, defaultChar, usedDefault);
-    Log(Format("WideCharToMultiByte(%u, 0x%x, %d units, %s, %d bytes) = %d", codePage, flags, units,
-               text == nullptr ? "null" : "buffer", bytes, result));
+    LogCall("WideCharToMultiByte(%u, 0x%x, %d units, %s, %d bytes) = %d", codePage, flags, units,
+               text == nullptr ? "null" : "buffer", bytes, result);
     return result;
 }
 
@@ -819,8 +843,8 @@ HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name)
     HICON icon = nullptr;
     if (instance == TheModule && name != nullptr && strcmp(name, "MAINICON") == 0 && !ShouldFail("LoadIconA"))
         icon = TheMainIcon;
-    Log(Format("LoadIconA(%s, %s) = %s", instance == TheModule ? "module" : "other", Str(name).c_str(),
-               icon != nullptr ? "MAINICON" : "null"));
+    LogCall("LoadIconA(%s, %s) = %s", instance == TheModule ? "module" : "other", Str(name).c_str(),
+               icon != nullptr ? "MAINICON" : "null");
     return icon;
 }
 
@@ -833,12 +857,12 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA* c)
         S.classes[c->lpszClassName] = *c;
         atom = static_cast<ATOM>(0xC000 + S.classes.size());
     }
-    Log(Format("RegisterClassA(style=%u, proc=%s, extra=%d/%d, instance=%s, icon=%s, cursor=%s, "
+    LogCall("RegisterClassA(style=%u, proc=%s, extra=%d/%d, instance=%s, icon=%s, cursor=%s, "
                "background=%s, menu=%s, class=%s) = %s",
                c->style, c->lpfnWndProc != nullptr ? "set" : "null", c->cbClsExtra, c->cbWndExtra,
                c->hInstance == TheModule ? "module" : "other", c->hIcon == TheMainIcon ? "MAINICON" : "other",
                c->hCursor == nullptr ? "null" : "set", c->hbrBackground == nullptr ? "null" : "set",
-               Str(c->lpszMenuName).c_str(), Str(c->lpszClassName).c_str(), atom != 0 ? "atom" : "0"));
+               Str(c->lpszMenuName).c_str(), Str(c->lpszClassName).c_str(), atom != 0 ? "atom" : "0");
     return atom;
 }
 
@@ -865,7 +889,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
 BOOL WINAPI UpdateWindow(HWND window)
 {
     BOOL result = Alive(window) != nullptr && !ShouldFail("UpdateWindow");
-    Log(Format("UpdateWindow(%s)", Hwnd(window).c_str()));
+    LogCall("UpdateWindow(%s)", Hwnd(window).c_str());
     return result;
 }
 
@@ -873,11 +897,11 @@ BOOL WINAPI DestroyWindow(HWND handle)
 {
     Window* window = Alive(handle);
     if (window == nullptr || !window->own || ShouldFail("DestroyWindow")) {
-        Log(Format("DestroyWindow(%s) = FALSE", Hwnd(handle).c_str()));
+        LogCall("DestroyWindow(%s) = FALSE", Hwnd(handle).c_str());
         S.lastError = ERROR_INVALID_WINDOW_HANDLE;
         return FALSE;
     }
-    Log(Format("DestroyWindow(%s)", Hwnd(handle).c_str()));
+    LogCall("DestroyWindow(%s)", Hwnd(handle).c_str());
     // The window's timers end with it.
     S.timers.erase(std::remove_if(S.timers.begin(), S.timers.end(),
                                   [handle](const Timer& t) { return t.window == handle; }),
@@ -895,8 +919,8 @@ BOOL WINAPI IsWindow(HWND window)
 
 LRESULT WINAPI DefWindowProcA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    Log(Format("DefWindowProcA(%s, %s, %llu, %s)", Hwnd(handle).c_str(), MessageName(message).c_str(),
-               static_cast<unsigned long long>(wParam), LParamText(message, lParam).c_str()));
+    LogCall("DefWindowProcA(%s, %s, %llu, %s)", Hwnd(handle).c_str(), MessageName(message).c_str(),
+               static_cast<unsigned long long>(wParam), LParamText(message, lParam).c_str());
     Window* window = Alive(handle);
     if (window == nullptr)
         return 0;
@@ -924,7 +948,7 @@ HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName)
         if (w.alive && w.className == className && (windowName == nullptr || w.title == windowName))
             found = Handle(i);
     }
-    Log(Format("FindWindowA(%s, %s) = %s", Str(className).c_str(), Str(windowName).c_str(), Hwnd(found).c_str()));
+    LogCall("FindWindowA(%s, %s) = %s", Str(className).c_str(), Str(windowName).c_str(), Hwnd(found).c_str());
     return found;
 }
 
@@ -941,8 +965,8 @@ int WINAPI GetWindowTextA(HWND handle, LPSTR text, int size)
 
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    Log(Format("SendMessageA(%s, %s, %llu, %s)", Hwnd(window).c_str(), MessageName(message).c_str(),
-               static_cast<unsigned long long>(wParam), LParamText(message, lParam).c_str()));
+    LogCall("SendMessageA(%s, %s, %llu, %s)", Hwnd(window).c_str(), MessageName(message).c_str(),
+               static_cast<unsigned long long>(wParam), LParamText(message, lParam).c_str());
     if (Alive(window) == nullptr) {
         S.lastError = ERROR_INVALID_WINDOW_HANDLE;
         return 0;
@@ -956,8 +980,8 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    Log(Format("PostMessageA(%s, %s, %llu, %lld)", Hwnd(window).c_str(), MessageName(message).c_str(),
-               static_cast<unsigned long long>(wParam), static_cast<long long>(lParam)));
+    LogCall("PostMessageA(%s, %s, %llu, %lld)", Hwnd(window).c_str(), MessageName(message).c_str(),
+               static_cast<unsigned long long>(wParam), static_cast<long long>(lParam));
     if (Alive(window) == nullptr)
         return FALSE;
     S.posted.push_back(MSG{ window, message, wParam, lParam, S.now, S.cursor });
@@ -975,7 +999,7 @@ BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT first, UINT last)
     }
     TakeMessage(message, nullptr);
     BOOL result = message->message != WM_QUIT;
-    Log(Format("GetMessageA() = %s %s", result ? "TRUE" : "FALSE", MessageName(message->message).c_str()));
+    LogCall("GetMessageA() = %s %s", result ? "TRUE" : "FALSE", MessageName(message->message).c_str());
     return result;
 }
 
@@ -983,13 +1007,13 @@ BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT first, UINT last)
 BOOL WINAPI TranslateMessage(const MSG* message)
 {
     ShouldFail("TranslateMessage");
-    Log(Format("TranslateMessage(%s)", MessageName(message->message).c_str()));
+    LogCall("TranslateMessage(%s)", MessageName(message->message).c_str());
     return FALSE;
 }
 
 LRESULT WINAPI DispatchMessageA(const MSG* message)
 {
-    Log(Format("DispatchMessageA(%s, %s)", Hwnd(message->hwnd).c_str(), MessageName(message->message).c_str()));
+    LogCall("DispatchMessageA(%s, %s)", Hwnd(message->hwnd).c_str(), MessageName(message->message).c_str());
     if (Alive(message->hwnd) == nullptr || ShouldFail("DispatchMessageA"))
         return 0;
     return CallWindowProc(message->hwnd, message->message, message->wParam, message->lParam);
@@ -997,14 +1021,14 @@ LRESULT WINAPI DispatchMessageA(const MSG* message)
 
 VOID WINAPI PostQuitMessage(int exitCode)
 {
-    Log(Format("PostQuitMessage(%d)", exitCode));
+    LogCall("PostQuitMessage(%d)", exitCode);
     S.quitPosted = true;
     S.quitCode = exitCode;
 }
 
 UINT WINAPI RegisterWindowMessageA(LPCSTR name)
 {
-    Log(Format("RegisterWindowMessageA(%s)", Str(name).c_str()));
+    LogCall("RegisterWindowMessageA(%s)", Str(name).c_str());
     if (ShouldFail("RegisterWindowMessageA"))
         return 0;
     auto inserted = S.registeredMessages.emplace(name, static_cast<UINT>(0xC0A0 + S.registeredMessages.size()));
@@ -1021,8 +1045,8 @@ UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc)
         S.timers.push_back(Timer{ window, id, elapse, S.now + elapse });
         result = id;
     }
-    Log(Format("SetTimer(%s, %llu, %u, %s) = %llu", Hwnd(window).c_str(), static_cast<unsigned long long>(id),
-               elapse, proc == nullptr ? "null" : "proc", static_cast<unsigned long long>(result)));
+    LogCall("SetTimer(%s, %llu, %u, %s) = %llu", Hwnd(window).c_str(), static_cast<unsigned long long>(id),
+               elapse, proc == nullptr ? "null" : "proc", static_cast<unsigned long long>(result));
     return result;
 }
 
@@ -1033,8 +1057,8 @@ BOOL WINAPI KillTimer(HWND window, UINT_PTR id)
     BOOL result = it != S.timers.end() && !ShouldFail("KillTimer");
     if (result)
         S.timers.erase(it);
-    Log(Format("KillTimer(%s, %llu) = %s", Hwnd(window).c_str(), static_cast<unsigned long long>(id),
-               Bool(result).c_str()));
+    LogCall("KillTimer(%s, %llu) = %s", Hwnd(window).c_str(), static_cast<unsigned long long>(id),
+               Bool(result).c_str());
     return result;
 }
 
@@ -1047,14 +1071,14 @@ HMENU WINAPI CreatePopupMenu()
         S.menus.push_back(Menu{ true, {} });
         menu = reinterpret_cast<HMENU>(static_cast<uintptr_t>(S.menus.size()));
     }
-    Log(Format("CreatePopupMenu() = %s", Hmenu(menu).c_str()));
+    LogCall("CreatePopupMenu() = %s", Hmenu(menu).c_str());
     return menu;
 }
 
 BOOL WINAPI AppendMenuA(HMENU handle, UINT flags, UINT_PTR id, LPCSTR text)
 {
-    Log(Format("AppendMenuA(%s, 0x%x, %llu, %s)", Hmenu(handle).c_str(), flags,
-               static_cast<unsigned long long>(id), Str(text).c_str()));
+    LogCall("AppendMenuA(%s, 0x%x, %llu, %s)", Hmenu(handle).c_str(), flags,
+               static_cast<unsigned long long>(id), Str(text).c_str());
     Menu* menu = FindMenu(handle);
     if (menu == nullptr || ShouldFail("AppendMenuA"))
         return FALSE;
@@ -1064,7 +1088,7 @@ BOOL WINAPI AppendMenuA(HMENU handle, UINT flags, UINT_PTR id, LPCSTR text)
 
 DWORD WINAPI CheckMenuItem(HMENU menu, UINT id, UINT flags)
 {
-    Log(Format("CheckMenuItem(%s, %u, 0x%x)", Hmenu(menu).c_str(), id, flags));
+    LogCall("CheckMenuItem(%s, %u, 0x%x)", Hmenu(menu).c_str(), id, flags);
     MenuItem* item = (flags & MF_BYPOSITION) ? nullptr : FindItem(menu, id);
     if (item == nullptr || ShouldFail("CheckMenuItem"))
         return 0xFFFFFFFF;
@@ -1077,14 +1101,14 @@ UINT WINAPI GetMenuState(HMENU menu, UINT id, UINT flags)
 {
     MenuItem* item = (flags & MF_BYPOSITION) || ShouldFail("GetMenuState") ? nullptr : FindItem(menu, id);
     UINT state = item == nullptr ? 0xFFFFFFFF : (item->checked ? MF_CHECKED : 0);
-    Log(Format("GetMenuState(%s, %u, 0x%x) = 0x%x", Hmenu(menu).c_str(), id, flags, state));
+    LogCall("GetMenuState(%s, %u, 0x%x) = 0x%x", Hmenu(menu).c_str(), id, flags, state);
     return state;
 }
 
 BOOL WINAPI TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND owner, const RECT* rect)
 {
-    Log(Format("TrackPopupMenu(%s, 0x%x, %d, %d, %d, %s, %s)", Hmenu(menu).c_str(), flags, x, y, reserved,
-               Hwnd(owner).c_str(), rect == nullptr ? "null" : "rect"));
+    LogCall("TrackPopupMenu(%s, 0x%x, %d, %d, %d, %s, %s)", Hmenu(menu).c_str(), flags, x, y, reserved,
+               Hwnd(owner).c_str(), rect == nullptr ? "null" : "rect");
     if (FindMenu(menu) == nullptr || Alive(owner) == nullptr || ShouldFail("TrackPopupMenu"))
         return FALSE;
     ++S.menusShown;
@@ -1102,7 +1126,7 @@ BOOL WINAPI TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, H
 
 BOOL WINAPI DestroyMenu(HMENU handle)
 {
-    Log(Format("DestroyMenu(%s)", Hmenu(handle).c_str()));
+    LogCall("DestroyMenu(%s)", Hmenu(handle).c_str());
     Menu* menu = FindMenu(handle);
     if (menu == nullptr || ShouldFail("DestroyMenu"))
         return FALSE;
@@ -1113,7 +1137,7 @@ BOOL WINAPI DestroyMenu(HMENU handle)
 BOOL WINAPI GetCursorPos(LPPOINT point)
 {
     bool fails = ShouldFail("GetCursorPos");
-    Log(Format("GetCursorPos() = %s", fails ? "FALSE" : Format("%d,%d", S.cursor.x, S.cursor.y).c_str()));
+    LogCall("GetCursorPos() = %s", fails ? "FALSE" : Format("%d,%d", S.cursor.x, S.cursor.y).c_str());
     if (fails)
         return FALSE;
     *point = S.cursor;
@@ -1122,14 +1146,14 @@ BOOL WINAPI GetCursorPos(LPPOINT point)
 
 BOOL WINAPI SetForegroundWindow(HWND window)
 {
-    Log(Format("SetForegroundWindow(%s)", Hwnd(window).c_str()));
+    LogCall("SetForegroundWindow(%s)", Hwnd(window).c_str());
     return Alive(window) != nullptr && !ShouldFail("SetForegroundWindow");
 }
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 {
-    Log(Format("MessageBoxA(%s, %s, %s, 0x%08x)", Hwnd(owner).c_str(), Str(text).c_str(), Str(caption).c_str(),
-               type));
+    LogCall("MessageBoxA(%s, %s, %s, 0x%08x)", Hwnd(owner).c_str(), Str(text).c_str(), Str(caption).c_str(),
+               type);
     if (ShouldFail("MessageBoxA"))
         return 0;
     ++S.boxesShown;
@@ -1144,8 +1168,8 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 
 VOID WINAPI mouse_event(DWORD flags, DWORD dx, DWORD dy, DWORD data, ULONG_PTR extraInfo)
 {
-    Log(Format("mouse_event(0x%04x, %u, %u, %u, %llu)", flags, dx, dy, data,
-               static_cast<unsigned long long>(extraInfo)));
+    LogCall("mouse_event(0x%04x, %u, %u, %u, %llu)", flags, dx, dy, data,
+               static_cast<unsigned long long>(extraInfo));
     // The system may drop an injected input (a window of higher integrity
     // has the focus) without telling the caller.
     if (!ShouldFail("mouse_event"))
@@ -1172,9 +1196,9 @@ BOOL WINAPI Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data)
         S.tray.erase(existing);
         result = TRUE;
     }
-    Log(Format("Shell_NotifyIconA(%s, size=%u, %s, id=%u, flags=%u, callback=%u, icon=%s, tip=\"%s\") = %s", op,
+    LogCall("Shell_NotifyIconA(%s, size=%u, %s, id=%u, flags=%u, callback=%u, icon=%s, tip=\"%s\") = %s", op,
                data->cbSize, Hwnd(data->hWnd).c_str(), data->uID, data->uFlags, data->uCallbackMessage,
                data->hIcon == TheMainIcon ? "MAINICON" : data->hIcon == nullptr ? "null" : "other",
-               Quote(std::string(data->szTip, strnlen(data->szTip, 64))).c_str(), Bool(result).c_str()));
+               Quote(std::string(data->szTip, strnlen(data->szTip, 64))).c_str(), Bool(result).c_str());
     return result;
 }

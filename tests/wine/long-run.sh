@@ -22,8 +22,8 @@ wt_init "$@"
 MAX_MEMORY_GROWTH=$((64 * 1024))
 MAX_HANDLE_GROWTH=2
 
-# usage NAME: ovq's figures now; sets USAGE_MEMORY and USAGE_HANDLES.
-usage() {
+# read_usage NAME: ovq's figures now; sets USAGE_MEMORY and USAGE_HANDLES.
+read_usage() {
     probe proc-usage || wt_die "$1: ovq's usage cannot be read"
     USAGE_MEMORY=$(kv pagefile_usage)
     USAGE_HANDLES=$(kv handles)
@@ -62,7 +62,7 @@ probe idle-watch 2000
 wt_expect "the idle time is reset after start ($(kv advances) advances)" test "$(kv advances)" -ge 1
 block 0
 probe taskbar-storm 100 --helper || wt_die "the first TaskbarCreated did not get through"
-usage warm-up
+read_usage warm-up
 warm_memory=$USAGE_MEMORY warm_handles=$USAGE_HANDLES
 
 for b in $(seq 1 9); do
@@ -72,12 +72,12 @@ wt_log "2000 hand-offs done after $(($(ovq_ms) - started)) ms"
 wt_expect "ovq still runs after 2000 hand-offs" kill -0 "$FIRST_PID"
 probe title
 wt_expect_eq "$(kv title)" "ovq x y -S" "title after the last hand-off"
-usage after-handoffs
+read_usage after-handoffs
 
 probe taskbar-storm 900 --helper || wt_die "the TaskbarCreated storm did not get through ($(kv sent) sent)"
 wt_log "900 more TaskbarCreated in $(kv elapsed_ms) ms"
 wt_expect "ovq still runs after 1000 TaskbarCreated" kill -0 "$FIRST_PID"
-usage end
+read_usage end
 
 memory_growth=$((USAGE_MEMORY - warm_memory))
 handle_growth=$((USAGE_HANDLES - warm_handles))

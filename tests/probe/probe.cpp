@@ -64,6 +64,7 @@
 
 #include "Inject.h"
 #include "ProbeOutput.h"
+#include "Stress.h"
 
 namespace {
 
@@ -1127,5 +1128,9 @@ int main(int argc, char** argv) {
     if (command == "inject-settext-size" && (extra == 1 || extra == 2) && parseNumber(args[0], &number))
         return cmdInjectSetTextSize(number, extra == 2 ? args[1] : nullptr);
     if (command == "inject-settext-null" && extra == 0) return cmdInjectSetTextNull();
+    if (command == "race") return cmdRace(extra, args);
+    if (command == "taskbar-storm") return cmdTaskbarStorm(extra, args);
+    if (command == "settext-series") return cmdSetTextSeries(extra, args);
+    if (command == "proc-usage") return cmdProcUsage(extra, args);
     return usage();
 }

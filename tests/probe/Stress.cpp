@@ -1,0 +1,490 @@
+// ovq under load, driven and measured from outside. See Stress.h for the commands.
+
+#include "Stress.h"
+#include "ProbeOutput.h"
+
+#include <windows.h>
+
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const UINT kSendTimeoutMs = 10000;
+const DWORD kPollMs = 20;
+
+bool parseNumber(const char* text, unsigned long* value) {
+    if (!text || !*text) return false;
+    char* end = nullptr;
+    *value = std::strtoul(text, &end, 0);
+    return end && *end == '\0';
+}
+
+unsigned long lastError() { return static_cast<unsigned long>(GetLastError()); }
+
+std::string className(HWND hwnd) {
+    char buffer[256] = {};
+    GetClassNameA(hwnd, buffer, sizeof buffer);
+    return buffer;
+}
+
+// Every top-level window of ovq's class, shown or hidden, with its process.
+struct AppWindows {
+    std::vector<HWND> windows;
+    std::vector<DWORD> pids;
+};
+
+BOOL CALLBACK collectAppWindow(HWND hwnd, LPARAM param) {
+    if (className(hwnd) == kAppClass) {
+        AppWindows* found = reinterpret_cast<AppWindows*>(param);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(hwnd, &pid);
+        found->windows.push_back(hwnd);
+        found->pids.push_back(pid);
+    }
+    return TRUE;
+}
+
+AppWindows appWindows() {
+    AppWindows found;
+    EnumWindows(collectAppWindow, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+std::string joinNumbers(const std::vector<DWORD>& numbers) {
+    std::string text;
+    for (DWORD n : numbers) {
+        if (!text.empty()) text += ',';
+        text += std::to_string(n);
+    }
+    return text;
+}
+
+// The exe and its arguments as one command line; arguments with blanks or quotes
+// are quoted (none of ours has a backslash before a quote).
+std::string commandLine(int argc, char** argv) {
+    std::string line;
+    for (int i = 0; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (i) line += ' ';
+        if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) {
+            line += arg;
+            continue;
+        }
+        line += '"';
+        for (char c : arg) {
+            if (c == '"') line += '\\';
+            line += c;
+        }
+        line += '"';
+    }
+    return line;
+}
+
+bool startProcess(const std::string& line, DWORD flags, HANDLE job, PROCESS_INFORMATION* process) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    std::vector<char> mutableLine(line.begin(), line.end());
+    mutableLine.push_back('\0');
+    if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
+                        process)) {
+        out("error=CreateProcessA failed (%lu)", lastError());
+        return false;
+    }
+    if (job && !AssignProcessToJobObject(job, process->hProcess)) {
+        out("error=AssignProcessToJobObject failed (%lu)", lastError());
+        TerminateProcess(process->hProcess, 1);
+        CloseHandle(process->hThread);
+        CloseHandle(process->hProcess);
+        return false;
+    }
+    return true;
+}
+
+bool running(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
+
+// Waits for a process up to ms; its exit code, or STILL_ACTIVE.
+DWORD exitCodeAfter(HANDLE process, DWORD ms) {
+    WaitForSingleObject(process, ms);
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process, &code);
+    return code;
+}
+
+// ---- the notification area's helper icon ----
+
+const char kHelperClass[] = "OvqProbeTrayHelper";
+const UINT kHelperIconId = 1;
+
+LRESULT CALLBACK helperProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+// A plain grey 16x16 icon: none of its pixels has a colour of ovq's icon, so
+// the pixel counts of the tests do not see it.
+HICON greyIcon() {
+    BYTE andMask[16 * 16 / 8];
+    BYTE xorBits[16 * 16 * 4];
+    std::memset(andMask, 0, sizeof andMask);
+    for (size_t i = 0; i < sizeof xorBits; i += 4) {
+        xorBits[i] = 0x80;
+        xorBits[i + 1] = 0x80;
+        xorBits[i + 2] = 0x80;
+        xorBits[i + 3] = 0xff;
+    }
+    return CreateIcon(GetModuleHandleA(nullptr), 16, 16, 1, 32, andMask, xorBits);
+}
+
+class HelperIcon {
+public:
+    bool add() {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = helperProc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = kHelperClass;
+        RegisterClassA(&wc);
+        window_ = CreateWindowExA(WS_EX_TOOLWINDOW, kHelperClass, "ovq probe tray helper", WS_POPUP, 0, 0, 8, 8,
+                                  nullptr, nullptr, wc.hInstance, nullptr);
+        icon_ = greyIcon();
+        if (!window_ || !icon_) return false;
+        std::memset(&data_, 0, sizeof data_);
+        data_.cbSize = NOTIFYICONDATAA_V1_SIZE;
+        data_.hWnd = window_;
+        data_.uID = kHelperIconId;
+        data_.uFlags = NIF_ICON | NIF_TIP;
+        data_.hIcon = icon_;
+        std::strcpy(data_.szTip, "ovq probe");
+        added_ = Shell_NotifyIconA(NIM_ADD, &data_) != FALSE;
+        return added_;
+    }
+    ~HelperIcon() {
+        if (added_) Shell_NotifyIconA(NIM_DELETE, &data_);
+        if (window_) DestroyWindow(window_);
+        if (icon_) DestroyIcon(icon_);
+    }
+
+private:
+    HWND window_ = nullptr;
+    HICON icon_ = nullptr;
+    NOTIFYICONDATAA data_;
+    bool added_ = false;
+};
+
+// ---- hand-off texts ----
+
+// Text number i: -c for even, -s for odd numbers, in one of five forms with
+// noise words, quoted runs and empty quotes around it (the number itself is a
+// noise word, so every title differs from the one before).
+std::string handoffText(unsigned long i) {
+    const char letter = i % 2 ? 's' : 'c';
+    const std::string command = std::string("-") + letter;
+    const std::string upper = std::string("-") + static_cast<char>(letter - 'a' + 'A');
+    const std::string n = std::to_string(i);
+    switch ((i / 2) % 5) {
+    case 0: return "ovq n" + n + " \"" + command + "\" bar";
+    case 1: return "ovq \"x y\" " + command + " \"\"z\"\"";
+    case 2: return "ovq " + upper + " n" + n;
+    case 3: return "ovq \"noise words\" \"" + command + "\" \"tail" + n + "\"";
+    default: return "ovq n" + n + " \"\" " + command + " \"\"";
+    }
+}
+
+// ---- handles of another process ----
+
+// The system's handle list (NtQuerySystemInformation, class 16).
+struct HandleEntry {
+    ULONG ownerPid;
+    BYTE objectType;
+    BYTE flags;
+    USHORT value;
+    PVOID object;
+    ACCESS_MASK access;
+};
+
+struct HandleList {
+    ULONG count;
+    HandleEntry entries[1];
+};
+
+typedef LONG(WINAPI* QuerySystemInformation)(ULONG, PVOID, ULONG, PULONG);
+
+// Counts the handles of each of the given processes in the system's list; false
+// when the list cannot be read.
+bool countListedHandles(const DWORD* pids, unsigned long* counts, size_t n) {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    QuerySystemInformation query =
+        ntdll ? reinterpret_cast<QuerySystemInformation>(
+                    reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQuerySystemInformation")))
+              : nullptr;
+    if (!query) return false;
+    const LONG kLengthMismatch = static_cast<LONG>(0xC0000004L);
+    std::vector<BYTE> buffer(1 << 16);
+    LONG status;
+    for (;;) {
+        ULONG needed = 0;
+        status = query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+        if (status != kLengthMismatch || buffer.size() >= (64u << 20)) break;
+        buffer.resize(needed > buffer.size() ? needed + 4096 : buffer.size() * 2);
+    }
+    if (status < 0) {
+        out("error=NtQuerySystemInformation failed (0x%08lx)", static_cast<unsigned long>(status));
+        return false;
+    }
+    const HandleList* list = reinterpret_cast<const HandleList*>(buffer.data());
+    for (size_t k = 0; k < n; ++k) counts[k] = 0;
+    for (ULONG i = 0; i < list->count; ++i) {
+        for (size_t k = 0; k < n; ++k) {
+            if (list->entries[i].ownerPid == pids[k]) ++counts[k];
+        }
+    }
+    return true;
+}
+
+unsigned threadCount(DWORD pid) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    unsigned count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == pid) ++count;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+}  // namespace
+
+int cmdRace(int argc, char** argv) {
+    unsigned long count = 0, ms = 0;
+    if (argc < 3 || !parseNumber(argv[0], &count) || !parseNumber(argv[1], &ms) || count < 1 || count > 64)
+        return kUsage;
+    argc -= 2;
+    argv += 2;
+    if (!appWindows().windows.empty()) {
+        out("error=a window of ovq's class exists before the race");
+        return kNo;
+    }
+    // Kill-on-close: whatever still runs when the probe ends ends with it.
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!job || !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        out("error=no kill-on-close job (%lu)", lastError());
+        if (job) CloseHandle(job);
+        return kNo;
+    }
+
+    const std::string line = commandLine(argc, argv);
+    std::vector<PROCESS_INFORMATION> copies;
+    for (unsigned long i = 0; i < count; ++i) {
+        PROCESS_INFORMATION process = {};
+        if (!startProcess(line, CREATE_SUSPENDED, job, &process)) break;
+        copies.push_back(process);
+    }
+    if (copies.size() != count) {
+        CloseHandle(job);
+        return kNo;
+    }
+    // All created and waiting: now they race.
+    DWORD start = GetTickCount();
+    for (const PROCESS_INFORMATION& process : copies) ResumeThread(process.hThread);
+    out("resumed_ms=%lu", static_cast<unsigned long>(GetTickCount() - start));
+
+    // Until at most one runs on and that one shows its window (or the deadline).
+    auto runningCount = [&] {
+        unsigned n = 0;
+        for (const PROCESS_INFORMATION& process : copies) n += running(process.hProcess) ? 1 : 0;
+        return n;
+    };
+    bool settled = false;
+    for (;;) {
+        unsigned n = runningCount();
+        if (n == 0) {
+            settled = true;
+            break;
+        }
+        if (n == 1) {
+            AppWindows found = appWindows();
+            for (const PROCESS_INFORMATION& process : copies) {
+                for (DWORD pid : found.pids) {
+                    if (pid == process.dwProcessId && running(process.hProcess)) settled = true;
+                }
+            }
+            if (settled) break;
+        }
+        if (GetTickCount() - start >= ms) break;
+        Sleep(kPollMs);
+    }
+    out("settled=%d", settled ? 1 : 0);
+    out("settle_ms=%lu", static_cast<unsigned long>(GetTickCount() - start));
+
+    std::vector<DWORD> exits;
+    unsigned exitedOne = 0, exitedOther = 0, stillRunning = 0;
+    DWORD residentPid = 0;
+    HANDLE resident = nullptr;
+    for (const PROCESS_INFORMATION& process : copies) {
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(process.hProcess, &code);
+        if (running(process.hProcess)) {
+            ++stillRunning;
+            residentPid = process.dwProcessId;
+            resident = process.hProcess;
+            exits.push_back(STILL_ACTIVE);
+        } else {
+            exits.push_back(code);
+            ++(code == 1 ? exitedOne : exitedOther);
+        }
+    }
+    AppWindows found = appWindows();
+    out("exits=%s", joinNumbers(exits).c_str());
+    out("exited_1=%u", exitedOne);
+    out("exited_other=%u", exitedOther);
+    out("running=%u", stillRunning);
+    out("windows=%u", static_cast<unsigned>(found.windows.size()));
+    out("window_pids=%s", joinNumbers(found.pids).c_str());
+    out("resident_pid=%lu", static_cast<unsigned long>(residentPid));
+    bool residentOwnsWindow = found.pids.size() == 1 && found.pids[0] == residentPid && residentPid != 0;
+    out("resident_owns_window=%d", residentOwnsWindow ? 1 : 0);
+
+    // A later launch with -x ends the resident copy.
+    if (stillRunning == 1 && residentOwnsWindow) {
+        char xArg[] = "-x";
+        char* xArgs[] = {argv[0], xArg};
+        PROCESS_INFORMATION ender = {};
+        if (startProcess(commandLine(2, xArgs), 0, job, &ender)) {
+            DWORD enderExit = exitCodeAfter(ender.hProcess, ms);
+            out("x_exit=%lu", static_cast<unsigned long>(enderExit));
+            CloseHandle(ender.hThread);
+            CloseHandle(ender.hProcess);
+            out("resident_exit=%lu", static_cast<unsigned long>(exitCodeAfter(resident, ms)));
+            out("windows_after=%u", static_cast<unsigned>(appWindows().windows.size()));
+        }
+    }
+    unsigned left = runningCount();
+    out("left_running=%u", left);
+    for (const PROCESS_INFORMATION& process : copies) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(job);
+    return kOk;
+}
+
+int cmdTaskbarStorm(int argc, char** argv) {
+    unsigned long count = 0;
+    if (argc < 1 || argc > 2 || !parseNumber(argv[0], &count)) return kUsage;
+    if (argc == 2 && std::strcmp(argv[1], "--helper") != 0) return kUsage;
+    const bool helper = argc == 2;
+    UINT message = RegisterWindowMessageA("TaskbarCreated");
+    HWND app = FindWindowA(kAppClass, nullptr);
+    if (!message || !app) {
+        out("found=%d", app ? 1 : 0);
+        return kNo;
+    }
+    HelperIcon helperIcon;
+    if (helper) {
+        bool added = helperIcon.add();
+        out("helper_icon=%d", added ? 1 : 0);
+        if (!added) return kNo;
+    }
+    DWORD start = GetTickCount();
+    unsigned long sent = 0;
+    for (; sent < count; ++sent) {
+        DWORD_PTR result = 0;
+        if (!SendMessageTimeoutA(app, message, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &result)) break;
+    }
+    out("sent=%lu", sent);
+    out("elapsed_ms=%lu", static_cast<unsigned long>(GetTickCount() - start));
+    out("alive=%d", IsWindow(app) ? 1 : 0);
+    return sent == count ? kOk : kNo;
+}
+
+int cmdSetTextSeries(int argc, char** argv) {
+    unsigned long from = 0, to = 0;
+    if (argc != 2 || !parseNumber(argv[0], &from) || !parseNumber(argv[1], &to) || to < from) return kUsage;
+    HWND app = FindWindowA(kAppClass, nullptr);
+    if (!app) {
+        out("found=0");
+        return kNo;
+    }
+    DWORD start = GetTickCount();
+    unsigned long sent = 0;
+    std::string last;
+    for (unsigned long i = from; i < to; ++i) {
+        last = handoffText(i);
+        DWORD_PTR result = 0;
+        if (!SendMessageTimeoutA(app, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(last.c_str()), SMTO_NORMAL,
+                                 kSendTimeoutMs, &result)) {
+            out("error=text %lu not delivered (%lu)", i, lastError());
+            break;
+        }
+        ++sent;
+    }
+    out("sent=%lu", sent);
+    out("elapsed_ms=%lu", static_cast<unsigned long>(GetTickCount() - start));
+    if (sent) {
+        out("last_text=%s", last.c_str());
+        out("last_command=%s", (from + sent - 1) % 2 ? "s" : "c");
+    }
+    out("alive=%d", IsWindow(app) ? 1 : 0);
+    return sent == to - from ? kOk : kNo;
+}
+
+int cmdProcUsage(int argc, char**) {
+    if (argc != 0) return kUsage;
+    HWND app = FindWindowA(kAppClass, nullptr);
+    if (!app) {
+        out("found=0");
+        return kNo;
+    }
+    DWORD pid = 0;
+    GetWindowThreadProcessId(app, &pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    if (!process) {
+        out("error=OpenProcess failed (%lu)", lastError());
+        return kNo;
+    }
+    out("pid=%lu", static_cast<unsigned long>(pid));
+    PROCESS_MEMORY_COUNTERS_EX memory = {};
+    memory.cb = sizeof memory;
+    bool ok = GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
+    if (ok) {
+        out("private_usage=%lu", static_cast<unsigned long>(memory.PrivateUsage));
+        out("pagefile_usage=%lu", static_cast<unsigned long>(memory.PagefileUsage));
+        out("working_set=%lu", static_cast<unsigned long>(memory.WorkingSetSize));
+        out("peak_pagefile_usage=%lu", static_cast<unsigned long>(memory.PeakPagefileUsage));
+    } else {
+        out("error=GetProcessMemoryInfo failed (%lu)", lastError());
+    }
+    DWORD apiHandles = 0, selfApiHandles = 0;
+    GetProcessHandleCount(process, &apiHandles);
+    GetProcessHandleCount(GetCurrentProcess(), &selfApiHandles);
+    out("api_handles=%lu", static_cast<unsigned long>(apiHandles));
+    const DWORD pids[2] = {pid, GetCurrentProcessId()};
+    unsigned long listed[2] = {0, 0};
+    bool listOk = countListedHandles(pids, listed, 2);
+    if (listOk) out("handles=%lu", listed[0]);
+    out("self_api_handles=%lu", static_cast<unsigned long>(selfApiHandles));
+    // The list counts right when five more handles of the probe's own show up
+    // there as five more.
+    if (listOk) {
+        HANDLE events[5];
+        for (HANDLE& event : events) event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        unsigned long more = 0;
+        listOk = countListedHandles(&pids[1], &more, 1);
+        for (HANDLE event : events) {
+            if (event) CloseHandle(event);
+        }
+        if (listOk) out("self_handles_delta_for_5=%ld", static_cast<long>(more - listed[1]));
+    }
+    out("threads=%u", threadCount(pid));
+    CloseHandle(process);
+    return ok && listOk ? kOk : kNo;
+}

@@ -16,9 +16,8 @@ PACKAGES=(
     g++-mingw-w64-i686 lld
     # running the program: 32-bit Wine on a private X server
     wine wine32:i386 xvfb xdotool imagemagick x11-utils xxd
-    # Japanese ANSI code page (932) and glyphs inside Wine; Wine's own symbol
-    # font, which draws the caption buttons of the version box
-    locales fonts-ipafont-gothic fonts-wine
+    # Japanese ANSI code page (932) and glyphs inside Wine
+    locales fonts-ipafont-gothic
 )
 
 log() { printf 'install-deps: %s\n' "$*" >&2; }

@@ -1,7 +1,8 @@
 // Measurements for ./bench.sh, taken inside Wine so that the `wine` launcher's
 // own start-up is not part of them. The commands that compare two programs run
-// them in alternating pairs (A, B, A, B, ...) and print one line per pair;
-// ./bench.sh takes the medians. Times come from QueryPerformanceCounter.
+// them in alternating pairs (A, B, A, B, ...) and print one line per pair
+// ("pair=N ..."), after one uncounted pair ("warmup=0 ...") that reads both
+// programs into the file cache; ./bench.sh takes the medians. Times come from QueryPerformanceCounter.
 
 #pragma once
 

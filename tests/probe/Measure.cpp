@@ -103,9 +103,20 @@ bool Close(Started* started, HWND window)
     return closed;
 }
 
+// Waits until the shell's taskbar thread has handled what it was sent, e.g. the
+// removal of the tray icon of a program that just ended, so that its work does
+// not fall into the next program's timing.
+void SettleShell()
+{
+    HWND taskbar = FindWindowA("Shell_TrayWnd", nullptr);
+    DWORD_PTR result = 0;
+    if (taskbar) SendMessageTimeoutA(taskbar, WM_NULL, 0, 0, SMTO_NORMAL, kExitDeadlineMs, &result);
+}
+
 // Starts a program and returns the milliseconds until its window exists.
 bool TimeStartup(const char* exe, const char* windowClass, double* ms)
 {
+    SettleShell();
     Started started = {};
     LARGE_INTEGER begin = Now();
     if (!Start(Quoted(exe), &started)) return false;
@@ -130,6 +141,7 @@ bool NoWindowOf(const char* windowClass)
 // Starts a program and returns the milliseconds until it has ended.
 bool TimeExit(const char* commandLine, double* ms, DWORD* code)
 {
+    SettleShell();
     Started started = {};
     LARGE_INTEGER begin = Now();
     if (!Start(commandLine, &started)) return false;

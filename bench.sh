@@ -27,7 +27,7 @@ RAW=$OUT/raw
 HOST_BUILD=$ROOT/build/bench-host
 WIN_BUILD=$ROOT/build/win32
 HANDOFF_PAIRS=45
-STARTUP_PAIRS=15
+STARTUP_PAIRS=21
 MEMORY_ROUNDS=3
 MEMORY_AFTER_MS=10000
 CPU_WINDOW_MS=60000
@@ -195,9 +195,11 @@ measure() {
 # (not the warm-up pair), one a line.
 column() { grep -E '^(pair|round)=' "$2" | grep -Eo " $1=[0-9.]+" | sed 's/.*=//'; }
 
-# compare FILE KEY-A KEY-B COUNT: "median-A median-B ratio block1 block2 block3",
-# the ratio of the medians, and the ratio of the medians of each third of the
-# pairs (consecutive blocks, so a slow stretch of the machine shows as spread).
+# compare FILE KEY-A KEY-B COUNT:
+#   "median-A median-B ratio block1 block2 block3 least-A least-B least-ratio":
+# the ratio of the medians, the ratio of the medians of each third of the pairs
+# (consecutive blocks, so a slow stretch of the machine shows as spread), and
+# the smallest values, which other programs' load on the machine moves least.
 compare() {
     local file=$1 a b
     a=$(column "$2" "$file")
@@ -221,6 +223,9 @@ compare() {
                 bb = median(xb, k)
                 out = out sprintf(" %.2f", bb > 0 ? median(xa, k) / bb : 0)
             }
+            la = a[1]; lb = b[1]
+            for (i = 2; i <= n; i++) { if (a[i] < la) la = a[i]; if (b[i] < lb) lb = b[i] }
+            out = out sprintf(" %.3f %.3f %.2f", la, lb, lb > 0 ? la / lb : 0)
             print out
         }'
 }
@@ -228,15 +233,15 @@ compare() {
 # start-up: process creation until the hidden window exists
 say "start-up: $STARTUP_PAIRS pairs of ovq.exe and window-min.exe"
 measure startup bench-startup "$STARTUP_PAIRS" "$OVQ_WIN" "$OVQ_CLASS" "$WINDOW_WIN" "$MIN_CLASS"
-read -r s_ovq s_min s_ratio s_b1 s_b2 s_b3 < <(compare "$RAW/startup.txt" a_ms b_ms "$STARTUP_PAIRS")
+read -r s_ovq s_min s_ratio s_b1 s_b2 s_b3 s_lo s_lmin s_lratio < <(compare "$RAW/startup.txt" a_ms b_ms "$STARTUP_PAIRS")
 need "$s_ratio" "the start-up ratio"
 
 # memory: both resident for 10 s, then PagefileUsage as another process sees it
 say "memory: $MEMORY_ROUNDS rounds of ovq.exe and window-min.exe, read after $((MEMORY_AFTER_MS / 1000)) s"
 measure memory bench-memory "$MEMORY_ROUNDS" "$MEMORY_AFTER_MS" "$OVQ_WIN" "$OVQ_CLASS" "$WINDOW_WIN" "$MIN_CLASS"
-read -r m_ovq m_min m_ratio m_b1 m_b2 m_b3 < <(compare "$RAW/memory.txt" a_pagefile b_pagefile "$MEMORY_ROUNDS")
+read -r m_ovq m_min m_ratio m_b1 m_b2 m_b3 _ _ _ < <(compare "$RAW/memory.txt" a_pagefile b_pagefile "$MEMORY_ROUNDS")
 need "$m_ratio" "the memory ratio"
-read -r w_ovq w_min w_ratio w_b1 w_b2 w_b3 < <(compare "$RAW/memory.txt" a_workingset b_workingset "$MEMORY_ROUNDS")
+read -r w_ovq w_min w_ratio w_b1 w_b2 w_b3 _ _ _ < <(compare "$RAW/memory.txt" a_workingset b_workingset "$MEMORY_ROUNDS")
 need "$w_ratio" "the working-set ratio"
 
 # The resident copy for the CPU time and the hand-off, started the way a user does.
@@ -262,15 +267,19 @@ measure handoff bench-exit "$HANDOFF_PAIRS" "\"$OVQ_WIN\" -s" "\"$HANDOFF_WIN\""
 if grep -Eq 'a_exit=[^1]|a_exit=1[0-9]|b_exit=[^1]|b_exit=1[0-9]' "$RAW/handoff.txt"; then
     broken "a second launch did not exit with 1 (see $RAW/handoff.txt)"
 fi
-read -r h_ovq h_min h_ratio h_b1 h_b2 h_b3 < <(compare "$RAW/handoff.txt" a_ms b_ms "$HANDOFF_PAIRS")
+read -r h_ovq h_min h_ratio h_b1 h_b2 h_b3 h_lo h_lmin h_lratio < <(compare "$RAW/handoff.txt" a_ms b_ms "$HANDOFF_PAIRS")
 need "$h_ratio" "the hand-off ratio"
 probe wait-window 0 >/dev/null || broken "the resident copy did not survive the hand-offs"
 
 kib() { awk -v b="$1" 'BEGIN { printf "%.0f KiB", b / 1024 }'; }
 row "hand-off: ovq.exe -s vs handoff-min, median of $HANDOFF_PAIRS pairs" \
     "$(printf '%.1f' "$h_ovq") ms" "$(printf '%.1f' "$h_min") ms" "$h_ratio" "$h_b1 $h_b2 $h_b3" "reported"
+row "hand-off, fastest of $HANDOFF_PAIRS runs each" \
+    "$(printf '%.1f' "$h_lo") ms" "$(printf '%.1f' "$h_lmin") ms" "$h_lratio" "" "reported"
 row "start-up to hidden window vs window-min, median of $STARTUP_PAIRS pairs" \
     "$(printf '%.1f' "$s_ovq") ms" "$(printf '%.1f' "$s_min") ms" "$s_ratio" "$s_b1 $s_b2 $s_b3" "reported"
+row "start-up, fastest of $STARTUP_PAIRS runs each" \
+    "$(printf '%.1f' "$s_lo") ms" "$(printf '%.1f' "$s_lmin") ms" "$s_lratio" "" "reported"
 row "memory after 10 s, PagefileUsage, median of $MEMORY_ROUNDS rounds" \
     "$(kib "$m_ovq")" "$(kib "$m_min")" "$m_ratio" "$m_b1 $m_b2 $m_b3 (per round)" "reported"
 row "memory after 10 s, WorkingSetSize (shared DLLs included)" \
@@ -308,7 +317,8 @@ commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
         }'
     printf '\nWine figures: times from CreateProcess inside Wine (QueryPerformanceCounter in probe.exe),\n'
     printf 'pairs alternating ovq / minimal program; ratio = ovq median / minimal median; the blocks are\n'
-    printf 'consecutive thirds of the pairs. Memory as another process reads it under Wine 8\n'
-    printf '(PrivateUsage reads 0 there). CPU: user + kernel time of the process'"'"'s threads.\n'
+    printf 'consecutive thirds of the pairs; "fastest" is the smallest time of each program over all its\n'
+    printf 'runs, which the load of other programs on the machine moves least. Memory as another process\n'
+    printf 'reads it under Wine 8 (PrivateUsage reads 0 there). CPU: user + kernel time of its threads.\n'
 } | tee "$OUT/bench.txt"
 say "saved to $OUT/bench.txt (raw measurements in $RAW/); $((SECONDS - started)) s in all"

@@ -18,6 +18,7 @@ target_compile_options(ovq_program PRIVATE ${OVQ_WARNINGS})
 include(${CMAKE_CURRENT_LIST_DIR}/IconTool.cmake)
 
 add_subdirectory(tests/host)
+add_subdirectory(tests/bench)
 
 # The fuzz target needs clang's libFuzzer; it is built as a project of its own,
 # with the fault sweep under the same sanitizers.

@@ -13,40 +13,49 @@ set_source_files_properties(res/ovq.rc PROPERTIES OBJECT_DEPENDS "${OVQ_ICON_FIL
 set(CMAKE_CXX_STANDARD_LIBRARIES "")
 target_link_libraries(ovq PRIVATE kernel32 user32 shell32)
 
-if(MSVC)
-    # Not tried: no MSVC runs on the Linux machines that build and test ovq.
-    target_compile_options(ovq PRIVATE /W4 /GR- /EHs-c- /GS- /Gs9999999)
-    target_link_options(ovq PRIVATE /NODEFAULTLIB /ENTRY:ProgramEntry /SUBSYSTEM:WINDOWS
-                                    /DYNAMICBASE /NXCOMPAT /SAFESEH:NO /TSAWARE /Brepro)
-else()
+# ovq_without_runtime(<target>): a program that links no C runtime and starts
+# in its own ProgramEntry. ovq.exe and the minimal programs the benchmark
+# compares it with share these options, so that a comparison shows ovq's own
+# work and not a difference in how the two were built.
+function(ovq_without_runtime target)
+    if(MSVC)
+        # Not tried: no MSVC runs on the Linux machines that build and test ovq.
+        target_compile_options(${target} PRIVATE /W4 /GR- /EHs-c- /GS- /Gs9999999)
+        target_link_options(${target} PRIVATE /NODEFAULTLIB /ENTRY:ProgramEntry /SUBSYSTEM:WINDOWS
+                                              /DYNAMICBASE /NXCOMPAT /SAFESEH:NO /TSAWARE /Brepro)
+        return()
+    endif()
     # Freestanding: the compiler may not turn a loop into a call of a C
     # library function (GCC makes strlen of a length loop otherwise). No
     # exceptions, RTTI or unwind tables. Link-time optimisation inlines the
     # small procedures across files; every function gets a section of its own,
     # so the linker keeps only what is used. (Not data sections: MinGW would
     # then give the zero-filled state room in the file.)
-    set(_ovq_code_options -ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-                          -fno-ident -ffunction-sections -flto)
-    target_compile_options(ovq PRIVATE -Wall -Wextra ${_ovq_code_options})
+    set(code_options -ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+                     -fno-ident -ffunction-sections -flto)
+    target_compile_options(${target} PRIVATE -Wall -Wextra ${code_options})
     # No start-up files and no C or C++ runtime: the process starts in
     # ProgramEntry. No time stamp, so that every build of the same sources is
     # the same file. ASLR with relocations, DEP, terminal-server aware, and no
     # structured exception handlers, since nothing here installs one.
     if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-        set(_ovq_entry ProgramEntry)
-        set(_ovq_lto_options -flto)
+        set(entry ProgramEntry)
+        set(lto_options -flto)
     else()
-        set(_ovq_entry _ProgramEntry)  # GNU ld takes the decorated i386 name
-        set(_ovq_lto_options ${_ovq_code_options})  # GCC compiles again at link time
+        set(entry _ProgramEntry)  # GNU ld takes the decorated i386 name
+        set(lto_options ${code_options})  # GCC compiles again at link time
     endif()
-    target_link_options(ovq PRIVATE ${_ovq_lto_options} -nostdlib -s
-        -Wl,--entry,${_ovq_entry} -Wl,--gc-sections -Wl,--no-insert-timestamp
+    target_link_options(${target} PRIVATE ${lto_options} -nostdlib -s
+        -Wl,--entry,${entry} -Wl,--gc-sections -Wl,--no-insert-timestamp
         -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware -Wl,--no-seh)
-endif()
+endfunction()
+
+ovq_without_runtime(ovq)
 
 add_subdirectory(tests/exe)
 
 if(CMAKE_CROSSCOMPILING)
     add_subdirectory(tests/probe)
     add_subdirectory(tests/wine)
+    add_subdirectory(tests/bench)
 endif()

@@ -50,6 +50,7 @@
 //   inject-settext-size <bytes> [tail]   a generated text of that size, sent with
 //                             WM_SETTEXT from inside ovq's process (Inject.cpp)
 //   inject-settext-null       WM_SETTEXT with a null lParam, from inside ovq's process
+//   bench-startup, bench-exit, bench-memory, cpu   measurements for ./bench.sh (Measure.h)
 
 #include <windows.h>
 
@@ -63,6 +64,7 @@
 #include <vector>
 
 #include "Inject.h"
+#include "Measure.h"
 #include "ProbeOutput.h"
 #include "Stress.h"
 
@@ -1132,5 +1134,12 @@ int main(int argc, char** argv) {
     if (command == "taskbar-storm") return cmdTaskbarStorm(extra, args);
     if (command == "settext-series") return cmdSetTextSeries(extra, args);
     if (command == "proc-usage") return cmdProcUsage(extra, args);
+    if (command == "bench-startup" && extra == 5 && parseNumber(args[0], &number))
+        return cmdBenchStartup(number, args[1], args[2], args[3], args[4]);
+    if (command == "bench-exit" && extra == 3 && parseNumber(args[0], &number))
+        return cmdBenchExit(number, args[1], args[2]);
+    if (command == "bench-memory" && extra == 6 && parseNumber(args[0], &number) && parseMs(args[1], &ms))
+        return cmdBenchMemory(number, ms, args[2], args[3], args[4], args[5]);
+    if (command == "cpu" && extra == 2 && parseMs(args[1], &ms)) return cmdCpu(args[0], ms);
     return usage();
 }

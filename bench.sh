@@ -1,0 +1,324 @@
+#!/usr/bin/env bash
+# Prints ovq's figures, each measured in this one run, as one table with units:
+#   - the size of ovq.exe and the DLLs it imports;
+#   - the Windows calls and heap allocations of one tick, permit switch off and
+#     on, in the simulated Windows layer;
+#   - the tokenizer's time over a 1 MiB and a 16 MiB text, and their ratio;
+#   - under Wine, against minimal programs that do only the same Windows work
+#     (tests/bench), in alternating pairs: the hand-off of a second launch, the
+#     start-up until the window exists, the memory after 10 s; and the resident
+#     copy's CPU time with the switch off and on.
+#
+#   ./bench.sh
+#
+# A benchmark, not a test: no figure ever fails it. It exits non-zero only when
+# a measurement breaks (a build fails, a program does not start, a window never
+# appears, a number cannot be read). The table is also saved to
+# build/bench/bench.txt, the probe's raw output to build/bench/raw/.
+# Wine's timings on a busy machine swing by up to 2x between runs, so each
+# Wine ratio comes with the ratios of three blocks of its pairs.
+set -euo pipefail
+cd "$(dirname "$0")"
+ROOT=$PWD
+started=$SECONDS
+
+OUT=$ROOT/build/bench
+RAW=$OUT/raw
+HOST_BUILD=$ROOT/build/bench-host
+WIN_BUILD=$ROOT/build/win32
+HANDOFF_PAIRS=45
+STARTUP_PAIRS=21
+MEMORY_ROUNDS=3
+MEMORY_AFTER_MS=10000
+CPU_WINDOW_MS=60000
+OVQ_CLASS=TApp_TOOLScrBlock
+MIN_CLASS=OvqBenchWindow # the class window-min.exe registers
+
+mkdir -p "$OUT" "$RAW"
+rm -f "$RAW"/*
+
+say() { printf 'bench.sh: %s\n' "$*" >&2; }
+broken() {
+    say "BROKEN MEASUREMENT: $*"
+    exit 1
+}
+
+# step NAME COMMAND...: runs a build step with its output in a log; shows the
+# end of the log when it fails.
+step() {
+    local name=$1
+    shift
+    if ! "$@" >>"$OUT/build.log" 2>&1; then
+        tail -n 30 "$OUT/build.log" >&2
+        broken "$name failed (log: $OUT/build.log)"
+    fi
+}
+
+: >"$OUT/build.log"
+say "installing what is missing, building (log: $OUT/build.log)"
+step "scripts/install-deps.sh" scripts/install-deps.sh
+step "configuring the win32 preset" cmake --preset win32
+step "building the win32 preset" cmake --build --preset win32
+# The timing wants an optimised build; the host preset is a Debug build.
+step "configuring $HOST_BUILD" cmake -S . -B "$HOST_BUILD" -DCMAKE_BUILD_TYPE=Release
+step "building the host benchmark programs" cmake --build "$HOST_BUILD" -j 2 --target bench_ticks bench_tokenizer
+
+OVQ_EXE=$WIN_BUILD/ovq.exe
+PROBE_EXE=$WIN_BUILD/probe.exe
+for exe in "$OVQ_EXE" "$PROBE_EXE" "$WIN_BUILD/handoff-min.exe" "$WIN_BUILD/window-min.exe"; do
+    [[ -f $exe ]] || broken "no $exe after the build"
+done
+
+# ---- the table ----
+# Columns: figure, ovq, minimal program, ratio, ratio in three blocks, target.
+ROWS=()
+row() {
+    local IFS=$'\t'
+    ROWS+=("$*")
+}
+
+# kv KEY TEXT: the value of KEY in key=value lines.
+kv() { sed -n "s/^$1=//p" <<<"$2" | head -n1; }
+
+# need VALUE WHAT: a number that must have been read.
+need() {
+    [[ $1 =~ ^[0-9]+(\.[0-9]+)?$ ]] || broken "could not read $2 (got '$1')"
+}
+
+# ---- size and imports ----
+size=$(stat -c %s "$OVQ_EXE")
+need "$size" "the size of ovq.exe"
+dlls=$(i686-w64-mingw32-objdump -p "$OVQ_EXE" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '\n' ' ' | sed 's/ $//')
+[[ -n $dlls ]] || broken "no imported DLL could be read from ovq.exe"
+row "ovq.exe size" "$size B ($(awk -v b="$size" 'BEGIN { printf "%.1f", b / 1024 }') KiB)" \
+    "" "" "" "at most 10 KiB"
+row "ovq.exe imported DLLs" "$dlls" "" "" "" "only KERNEL32, USER32, SHELL32"
+
+# ---- one tick in the simulated layer ----
+ticks=$("$HOST_BUILD/tests/bench/bench_ticks") || broken "bench_ticks could not count a tick"
+printf '%s\n' "$ticks" >"$RAW/ticks.txt"
+# range MIN MAX NOUN: "3 calls", "1 call", or "3-4 calls" when the ticks of one
+# group differ.
+range() {
+    if [[ $1 != "$2" ]]; then
+        echo "$1-$2 ${3}s"
+    elif [[ $1 == 1 ]]; then
+        echo "1 $3"
+    else
+        echo "$1 ${3}s"
+    fi
+}
+for position in off on; do
+    need "$(kv "$position.calls_min" "$ticks")" "the calls of a tick ($position)"
+    need "$(kv "$position.allocs_max" "$ticks")" "the allocations of a tick ($position)"
+done
+row "Windows calls per tick, switch off" \
+    "$(range "$(kv off.calls_min "$ticks")" "$(kv off.calls_max "$ticks")" call) ($(kv off.names "$ticks"))" \
+    "" "" "" "3"
+row "heap allocations per tick, switch off" \
+    "$(range "$(kv off.allocs_min "$ticks")" "$(kv off.allocs_max "$ticks")" allocation)" "" "" "" "0"
+row "Windows calls per tick, switch on" \
+    "$(range "$(kv on.calls_min "$ticks")" "$(kv on.calls_max "$ticks")" call) ($(kv on.names "$ticks"))" \
+    "" "" "" "1"
+row "heap allocations per tick, switch on" \
+    "$(range "$(kv on.allocs_min "$ticks")" "$(kv on.allocs_max "$ticks")" allocation)" "" "" "" "0"
+
+# ---- the tokenizer on the host ----
+say "timing the tokenizer"
+tokenizer=$("$HOST_BUILD/tests/bench/bench_tokenizer") || broken "bench_tokenizer could not time the tokenizer"
+printf '%s\n' "$tokenizer" >"$RAW/tokenizer.txt"
+small_s=$(kv small.seconds "$tokenizer")
+large_s=$(kv large.seconds "$tokenizer")
+tok_ratio=$(kv ratio "$tokenizer")
+need "$small_s" "the tokenizer's 1 MiB time"
+need "$large_s" "the tokenizer's 16 MiB time"
+need "$tok_ratio" "the tokenizer's ratio"
+ms() { awk -v s="$1" 'BEGIN { printf "%.1f ms", s * 1000 }'; }
+runs=$(kv runs "$tokenizer")
+row "tokenizer, 1 MiB text (best of $runs)" "$(ms "$small_s") ($(kv small.tokens "$tokenizer") tokens)" \
+    "" "" "" ""
+row "tokenizer, 16 MiB text (best of $runs)" "$(ms "$large_s") ($(kv large.tokens "$tokenizer") tokens)" \
+    "" "" "" ""
+row "tokenizer, 16 MiB / 1 MiB time (linear: 16)" "$tok_ratio" "" "" \
+    "$(kv round_ratios "$tokenizer") (per round of $((runs / 3)))" "at most 17"
+
+# ---- under Wine ----
+export OVQ_WINE_STATE=$OUT/wine
+export OVQ_USE_HOST_DISPLAY=0
+# shellcheck source=scripts/wine-env.sh
+. scripts/wine-env.sh
+RESIDENT_PID=
+
+probe() { wine "$PROBE_EXE" "$@" </dev/null 2>>"$RAW/probe.stderr"; }
+
+# Ends the resident copy this script started, then everything the Wine
+# environment runs (its own Xvfb, wineserver and keeper, by their recorded ids).
+cleanup() {
+    local rc=$?
+    if [[ -n $RESIDENT_PID ]] && kill -0 "$RESIDENT_PID" 2>/dev/null; then
+        probe close >/dev/null 2>&1 || true
+        ovq_wait_pid_gone "$RESIDENT_PID" 5000 || kill -TERM "$RESIDENT_PID" 2>/dev/null || true
+    fi
+    ovq_env_stop "$PROBE_EXE" >/dev/null 2>&1 || true
+    exit $rc
+}
+trap cleanup EXIT
+
+say "bringing the Wine environment up in $OVQ_WINE_STATE"
+ovq_require_tools wine wineserver Xvfb xdpyinfo || broken "Wine or Xvfb is missing"
+ovq_env_up "$PROBE_EXE" 2>>"$RAW/wine-env.log" || broken "the Wine environment did not come up"
+wine_version=$(wine --version 2>/dev/null || echo "wine (version unknown)")
+# A copy left by an interrupted run would take the hand-off and the mutex.
+if ! probe wait-gone 0 >/dev/null; then
+    probe close >/dev/null || true
+    probe wait-gone 5000 >/dev/null || probe terminate 1 >/dev/null || true
+    probe wait-gone 5000 >/dev/null || broken "an ovq left from before cannot be ended"
+fi
+
+OVQ_WIN=$(ovq_wine_path "$OVQ_EXE")
+HANDOFF_WIN=$(ovq_wine_path "$WIN_BUILD/handoff-min.exe")
+WINDOW_WIN=$(ovq_wine_path "$WIN_BUILD/window-min.exe")
+
+# measure NAME PROBE-ARGS...: runs a probe measurement; its output lands in
+# $RAW/NAME.txt and in MEASURED.
+measure() {
+    local name=$1
+    shift
+    if ! MEASURED=$(probe "$@"); then
+        printf '%s\n' "$MEASURED" >"$RAW/$name.txt"
+        broken "$name: $(grep -m1 '^error=' "$RAW/$name.txt" || echo "the probe failed") (see $RAW/$name.txt)"
+    fi
+    printf '%s\n' "$MEASURED" >"$RAW/$name.txt"
+}
+
+# column KEY FILE: the numbers of KEY=<n> on the counted pair or round lines
+# (not the warm-up pair), one a line.
+column() { grep -E '^(pair|round)=' "$2" | grep -Eo " $1=[0-9.]+" | sed 's/.*=//'; }
+
+# compare FILE KEY-A KEY-B COUNT:
+#   "median-A median-B ratio block1 block2 block3 least-A least-B least-ratio":
+# the ratio of the medians, the ratio of the medians of each third of the pairs
+# (consecutive blocks, so a slow stretch of the machine shows as spread), and
+# the smallest values, which other programs' load on the machine moves least.
+compare() {
+    local file=$1 a b
+    a=$(column "$2" "$file")
+    b=$(column "$3" "$file")
+    (($(wc -l <<<"$a") == $4 && $(wc -l <<<"$b") == $4)) || broken "expected $4 values of $2 and $3 in $file"
+    paste <(echo "$a") <(echo "$b") | awk -v n="$4" '
+        function median(v, k,    i, j, t) {
+            for (i = 2; i <= k; i++) { t = v[i]; for (j = i - 1; j >= 1 && v[j] > t; j--) v[j + 1] = v[j]; v[j + 1] = t }
+            return k % 2 ? v[(k + 1) / 2] : (v[k / 2] + v[k / 2 + 1]) / 2
+        }
+        { a[NR] = $1; b[NR] = $2 }
+        END {
+            for (i = 1; i <= n; i++) { ca[i] = a[i]; cb[i] = b[i] }
+            ma = median(ca, n); mb = median(cb, n)
+            if (mb <= 0) { print "zero"; exit }
+            out = sprintf("%.3f %.3f %.2f", ma, mb, ma / mb)
+            size = int(n / 3)
+            for (blk = 0; blk < 3; blk++) {
+                k = 0
+                for (i = blk * size + 1; i <= (blk == 2 ? n : (blk + 1) * size); i++) { k++; xa[k] = a[i]; xb[k] = b[i] }
+                bb = median(xb, k)
+                out = out sprintf(" %.2f", bb > 0 ? median(xa, k) / bb : 0)
+            }
+            la = a[1]; lb = b[1]
+            for (i = 2; i <= n; i++) { if (a[i] < la) la = a[i]; if (b[i] < lb) lb = b[i] }
+            out = out sprintf(" %.3f %.3f %.2f", la, lb, lb > 0 ? la / lb : 0)
+            print out
+        }'
+}
+
+# start-up: process creation until the hidden window exists
+say "start-up: $STARTUP_PAIRS pairs of ovq.exe and window-min.exe"
+measure startup bench-startup "$STARTUP_PAIRS" "$OVQ_WIN" "$OVQ_CLASS" "$WINDOW_WIN" "$MIN_CLASS"
+read -r s_ovq s_min s_ratio s_b1 s_b2 s_b3 s_lo s_lmin s_lratio < <(compare "$RAW/startup.txt" a_ms b_ms "$STARTUP_PAIRS")
+need "$s_ratio" "the start-up ratio"
+
+# memory: both resident for 10 s, then PagefileUsage as another process sees it
+say "memory: $MEMORY_ROUNDS rounds of ovq.exe and window-min.exe, read after $((MEMORY_AFTER_MS / 1000)) s"
+measure memory bench-memory "$MEMORY_ROUNDS" "$MEMORY_AFTER_MS" "$OVQ_WIN" "$OVQ_CLASS" "$WINDOW_WIN" "$MIN_CLASS"
+read -r m_ovq m_min m_ratio m_b1 m_b2 m_b3 _ _ _ < <(compare "$RAW/memory.txt" a_pagefile b_pagefile "$MEMORY_ROUNDS")
+need "$m_ratio" "the memory ratio"
+read -r w_ovq w_min w_ratio w_b1 w_b2 w_b3 _ _ _ < <(compare "$RAW/memory.txt" a_workingset b_workingset "$MEMORY_ROUNDS")
+need "$w_ratio" "the working-set ratio"
+
+# The resident copy for the CPU time and the hand-off, started the way a user does.
+wine "$OVQ_EXE" </dev/null >"$RAW/resident.log" 2>&1 &
+RESIDENT_PID=$!
+probe wait-window 20000 >"$RAW/resident-window.txt" || broken "the resident ovq.exe shows no window within 20 s"
+
+# CPU time: a fresh copy has the switch off; a handed-over "ovq -s" turns it on.
+say "CPU time of the resident copy: $((CPU_WINDOW_MS / 1000)) s with the switch off, then $((CPU_WINDOW_MS / 1000)) s on"
+measure cpu-off cpu "$OVQ_CLASS" "$CPU_WINDOW_MS"
+c_off=$(kv cpu_ms "$MEASURED")
+c_off_min=$(kv cpu_ms_per_minute "$MEASURED")
+need "$c_off_min" "the CPU time with the switch off"
+probe settext "ovq -s" >"$RAW/switch-on.txt" || broken "could not hand \"ovq -s\" to the resident copy"
+measure cpu-on cpu "$OVQ_CLASS" "$CPU_WINDOW_MS"
+c_on=$(kv cpu_ms "$MEASURED")
+c_on_min=$(kv cpu_ms_per_minute "$MEASURED")
+need "$c_on_min" "the CPU time with the switch on"
+
+# hand-off: a second launch while the copy runs, until its process has ended
+say "hand-off: $HANDOFF_PAIRS pairs of ovq.exe -s and handoff-min.exe"
+measure handoff bench-exit "$HANDOFF_PAIRS" "\"$OVQ_WIN\" -s" "\"$HANDOFF_WIN\""
+if grep -Eq 'a_exit=[^1]|a_exit=1[0-9]|b_exit=[^1]|b_exit=1[0-9]' "$RAW/handoff.txt"; then
+    broken "a second launch did not exit with 1 (see $RAW/handoff.txt)"
+fi
+read -r h_ovq h_min h_ratio h_b1 h_b2 h_b3 h_lo h_lmin h_lratio < <(compare "$RAW/handoff.txt" a_ms b_ms "$HANDOFF_PAIRS")
+need "$h_ratio" "the hand-off ratio"
+probe wait-window 0 >/dev/null || broken "the resident copy did not survive the hand-offs"
+
+kib() { awk -v b="$1" 'BEGIN { printf "%.0f KiB", b / 1024 }'; }
+row "hand-off: ovq.exe -s vs handoff-min, median of $HANDOFF_PAIRS pairs" \
+    "$(printf '%.1f' "$h_ovq") ms" "$(printf '%.1f' "$h_min") ms" "$h_ratio" "$h_b1 $h_b2 $h_b3" "reported"
+row "hand-off, fastest of $HANDOFF_PAIRS runs each" \
+    "$(printf '%.1f' "$h_lo") ms" "$(printf '%.1f' "$h_lmin") ms" "$h_lratio" "" "reported"
+row "start-up to hidden window vs window-min, median of $STARTUP_PAIRS pairs" \
+    "$(printf '%.1f' "$s_ovq") ms" "$(printf '%.1f' "$s_min") ms" "$s_ratio" "$s_b1 $s_b2 $s_b3" "reported"
+row "start-up, fastest of $STARTUP_PAIRS runs each" \
+    "$(printf '%.1f' "$s_lo") ms" "$(printf '%.1f' "$s_lmin") ms" "$s_lratio" "" "reported"
+row "memory after 10 s, PagefileUsage, median of $MEMORY_ROUNDS rounds" \
+    "$(kib "$m_ovq")" "$(kib "$m_min")" "$m_ratio" "$m_b1 $m_b2 $m_b3 (per round)" "reported"
+row "memory after 10 s, WorkingSetSize (shared DLLs included)" \
+    "$(kib "$w_ovq")" "$(kib "$w_min")" "$w_ratio" "$w_b1 $w_b2 $w_b3 (per round)" "reported"
+# Wine counts thread times in 10 ms steps; a window shorter than a minute is scaled.
+cpu_how="measured over $((CPU_WINDOW_MS / 1000)) s"
+((CPU_WINDOW_MS == 60000)) || cpu_how="$cpu_how, scaled"
+row "resident CPU time per minute, switch off ($cpu_how)" \
+    "$c_off_min ms/min ($c_off ms in $((CPU_WINDOW_MS / 1000)) s, 10 ms steps)" "" "" "" "reported"
+row "resident CPU time per minute, switch on ($cpu_how)" \
+    "$c_on_min ms/min ($c_on ms in $((CPU_WINDOW_MS / 1000)) s, 10 ms steps)" "" "" "" "reported"
+
+# ---- print ----
+version=$(sed -n 's/^project(ovq VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
+{
+    printf 'ovq %s (commit %s), %s UTC, %s, %s cores\n\n' "$version" "$commit" "$(date -u '+%Y-%m-%d %H:%M')" \
+        "$wine_version" "$(nproc)"
+    printf '%s\n' "${ROWS[@]}" | awk -F '\t' '
+        BEGIN { n = 1; cell[1, 1] = "Figure"; cell[1, 2] = "ovq"; cell[1, 3] = "minimal program"
+                cell[1, 4] = "ratio"; cell[1, 5] = "ratio in 3 blocks"; cell[1, 6] = "target" }
+        { n++; for (i = 1; i <= 6; i++) cell[n, i] = $i }
+        END {
+            for (i = 1; i <= 6; i++) { w[i] = 3; for (r = 1; r <= n; r++) if (length(cell[r, i]) > w[i]) w[i] = length(cell[r, i]) }
+            for (r = 1; r <= n; r++) {
+                line = "|"
+                for (i = 1; i <= 6; i++) line = line sprintf(" %-*s |", w[i], cell[r, i])
+                print line
+                if (r == 1) {
+                    line = "|"
+                    for (i = 1; i <= 6; i++) { d = ""; for (k = 0; k < w[i] + 2; k++) d = d "-"; line = line d "|" }
+                    print line
+                }
+            }
+        }'
+    printf '\nWine figures: times from CreateProcess inside Wine (QueryPerformanceCounter in probe.exe),\n'
+    printf 'pairs alternating ovq / minimal program; ratio = ovq median / minimal median; the blocks are\n'
+    printf 'consecutive thirds of the pairs; "fastest" is the smallest time of each program over all its\n'
+    printf 'runs, which the load of other programs on the machine moves least. Memory as another process\n'
+    printf 'reads it under Wine 8 (PrivateUsage reads 0 there). CPU: user + kernel time of its threads.\n'
+} | tee "$OUT/bench.txt"
+say "saved to $OUT/bench.txt (raw measurements in $RAW/); $((SECONDS - started)) s in all"

@@ -72,7 +72,7 @@ TEST_F(DispatchTest, ExitInTheMiddleOfATextLeavesTheRestAndEndsWithZero)
         sim::SendFromOutside(Main(), WM_SETTEXT, 0, &text);
     });
     EXPECT_EQ(sim::RunProgram("ovq.exe"), 0u);
-    EXPECT_LINES(lines, {
+    const std::vector<std::string> expected = {
         "> WindowProc(hwnd1, WM_SETTEXT, 0, \"ovq -s -x -c\")",
         "MultiByteToWideChar(0, 0x0, 12 bytes, null, 0 units) = 12",
         "GetProcessHeap() = heap",
@@ -103,7 +103,9 @@ TEST_F(DispatchTest, ExitInTheMiddleOfATextLeavesTheRestAndEndsWithZero)
         "GetProcessHeap() = heap",
         "HeapFree(heap, 0x0, block2) = TRUE",
         "DefWindowProcA(hwnd1, WM_SETTEXT, 0, \"ovq -s -x -c\")",  // on the destroyed window
-    });
+
+    };
+    EXPECT_LINES(lines, expected);
 }
 
 TEST_F(DispatchTest, NullTextRunsNothingAndStillReachesTheDefaultHandling)
@@ -113,10 +115,11 @@ TEST_F(DispatchTest, NullTextRunsNothingAndStillReachesTheDefaultHandling)
     CaptureAt(100, &lines, [&] { result = sim::SendFromOutside(Main(), WM_SETTEXT, 0, LPARAM(0)); });
     CloseAt(200);
     sim::RunProgram("ovq.exe");
-    EXPECT_LINES(WithoutHeap(lines), {
+    const std::vector<std::string> expected = {
         "> WindowProc(hwnd1, WM_SETTEXT, 0, null)",
         "DefWindowProcA(hwnd1, WM_SETTEXT, 0, null)",
-    });
+    };
+    EXPECT_LINES(WithoutHeap(lines), expected);
     EXPECT_EQ(result, TRUE);
 }
 

@@ -10,7 +10,7 @@ TEST_F(KeepAwakeTest, HoldsTheSystemAndResetsIdleTimeOnEveryTick)
 {
     CloseAt(2800);
     sim::RunProgram("ovq.exe");
-    EXPECT_LINES(sim::CallsOf({ "SetThreadExecutionState", "mouse_event", "GetMenuState" }), {
+    const std::vector<std::string> expected = {
         "SetThreadExecutionState(0x80000001)",
         "GetMenuState(hmenu1, 202, 0x0) = 0x0",
         "SetThreadExecutionState(0x00000002)",
@@ -22,7 +22,8 @@ TEST_F(KeepAwakeTest, HoldsTheSystemAndResetsIdleTimeOnEveryTick)
         "SetThreadExecutionState(0x00000002)",
         "mouse_event(0x0001, 0, 0, 0, 0)",
         "SetThreadExecutionState(0x80000000)",
-    });
+    };
+    EXPECT_LINES(sim::CallsOf({ "SetThreadExecutionState", "mouse_event", "GetMenuState" }), expected);
     EXPECT_EQ(sim::InputEvents(), (std::vector<DWORD>{ 900, 1800, 2700 }));
 }
 
@@ -51,10 +52,11 @@ TEST_F(KeepAwakeTest, WithoutATimerNothingIsSuppressedButTheRunGoesOn)
     CloseAt(5000);
     EXPECT_EQ(sim::RunProgram("ovq.exe"), 0u);
     EXPECT_TRUE(sim::InputEvents().empty());
-    EXPECT_LINES(sim::CallsOf({ "SetThreadExecutionState" }), {
+    const std::vector<std::string> expected = {
         "SetThreadExecutionState(0x80000001)",
         "SetThreadExecutionState(0x80000000)",
-    });
+    };
+    EXPECT_LINES(sim::CallsOf({ "SetThreadExecutionState" }), expected);
 }
 
 }  // namespace

@@ -90,14 +90,15 @@ TEST_F(LifecycleTest, ShutDownAfterCloseFromOutside)
 {
     CloseAt(100);
     EXPECT_EQ(sim::RunProgram("ovq.exe"), 0u);
-    EXPECT_LINES(ShutDown(), {
+    const std::vector<std::string> expected = {
         "KillTimer(hwnd1, 8345) = FALSE",  // the timer ended with the window
         "SetThreadExecutionState(0x80000000)",
         "Shell_NotifyIconA(NIM_DELETE, " + TrayRecord + " = TRUE",
         "DestroyMenu(hmenu1)",
         "DestroyWindow(hwnd1) = FALSE",
         "ExitProcess(0)",
-    });
+    };
+    EXPECT_LINES(ShutDown(), expected);
     EXPECT_EQ(sim::ContinuousState(), ES_CONTINUOUS);
     EXPECT_TRUE(sim::TrayIcons().empty());
     EXPECT_EQ(sim::MenuCount(), 0u);
@@ -107,27 +108,25 @@ TEST_F(LifecycleTest, ShutDownAfterTheExitCommandDestroysTheLiveWindowLast)
 {
     sim::At(100, [] { sim::PostFromOutside(Main(), WM_COMMAND, IDM_EXIT, 0); });
     EXPECT_EQ(sim::RunProgram("ovq.exe"), 0u);
-    EXPECT_LINES(sim::CallsOf({ "GetMessageA", "KillTimer", "SetThreadExecutionState", "Shell_NotifyIconA",
-                                "DestroyMenu", "DestroyWindow", "> WindowProc", "PostQuitMessage",
-                                "ExitProcess" }),
-                 {
-                     "> WindowProc(hwnd1, WM_CREATE, 0, 0)",
-                     "Shell_NotifyIconA(NIM_ADD, " + TrayRecord + " = TRUE",
-                     "SetThreadExecutionState(0x80000001)",
-                     "GetMessageA() = TRUE WM_COMMAND",
-                     "> WindowProc(hwnd1, WM_COMMAND, 200, 0)",
-                     "PostQuitMessage(0)",
-                     "GetMessageA() = FALSE WM_QUIT",
-                     "KillTimer(hwnd1, 8345) = TRUE",
-                     "SetThreadExecutionState(0x80000000)",
-                     "Shell_NotifyIconA(NIM_DELETE, " + TrayRecord + " = TRUE",
-                     "DestroyMenu(hmenu1)",
-                     "DestroyWindow(hwnd1)",
-                     "> WindowProc(hwnd1, WM_DESTROY, 0, 0)",
-                     "PostQuitMessage(0)",  // never read
-                     "> WindowProc(hwnd1, WM_NCDESTROY, 0, 0)",
-                     "ExitProcess(0)",
-                 });
+    const std::vector<std::string> expected = {
+        "> WindowProc(hwnd1, WM_CREATE, 0, 0)",
+        "Shell_NotifyIconA(NIM_ADD, " + TrayRecord + " = TRUE",
+        "SetThreadExecutionState(0x80000001)",
+        "GetMessageA() = TRUE WM_COMMAND",
+        "> WindowProc(hwnd1, WM_COMMAND, 200, 0)",
+        "PostQuitMessage(0)",
+        "GetMessageA() = FALSE WM_QUIT",
+        "KillTimer(hwnd1, 8345) = TRUE",
+        "SetThreadExecutionState(0x80000000)",
+        "Shell_NotifyIconA(NIM_DELETE, " + TrayRecord + " = TRUE",
+        "DestroyMenu(hmenu1)",
+        "DestroyWindow(hwnd1)",
+        "> WindowProc(hwnd1, WM_DESTROY, 0, 0)",
+        "PostQuitMessage(0)",  // never read
+        "> WindowProc(hwnd1, WM_NCDESTROY, 0, 0)",
+        "ExitProcess(0)",
+    };
+    EXPECT_LINES(sim::CallsOf({ "GetMessageA", "KillTimer", "SetThreadExecutionState", "Shell_NotifyIconA", "DestroyMenu", "DestroyWindow", "> WindowProc", "PostQuitMessage", "ExitProcess" }), expected);
 }
 
 // Every way the run can end, and the exit code it gives.
@@ -177,7 +176,7 @@ TEST_F(LifecycleTest, SecondCopyHandsTheCommandStringToTheFirstWindowOfTheClass)
 
     EXPECT_EQ(sim::RunProgram("ovq.exe \"-s -x\""), 1u);
 
-    EXPECT_LINES(sim::Calls(), {
+    const std::vector<std::string> expected = {
         "GetCommandLineA()",
         "GetProcessHeap() = heap",
         CommandStringBlock("ovq.exe \"-s -x\""),
@@ -187,7 +186,8 @@ TEST_F(LifecycleTest, SecondCopyHandsTheCommandStringToTheFirstWindowOfTheClass)
         "SendMessageA(hwnd1, WM_SETTEXT, 0, \"ovq -s -x\")",
         "> WindowProc(hwnd1, WM_SETTEXT, 0, \"ovq -s -x\")",
         "ExitProcess(1)",
-    });
+    };
+    EXPECT_LINES(sim::Calls(), expected);
     ASSERT_EQ(sim::ForeignMessages(first).size(), 1u);
     EXPECT_EQ(sim::ForeignMessages(first)[0].wParam, 0u);
     EXPECT_TRUE(sim::ForeignMessages(later).empty());
@@ -200,14 +200,15 @@ TEST_F(LifecycleTest, SecondCopyWithoutArgumentsSendsNothing)
 
     EXPECT_EQ(sim::RunProgram("ovq.exe \"\""), 1u);
 
-    EXPECT_LINES(sim::Calls(), {
+    const std::vector<std::string> expected = {
         "GetCommandLineA()",
         "GetProcessHeap() = heap",
         CommandStringBlock("ovq.exe \"\""),
         "CreateMutexA(null, FALSE, \"doaGD[da12_\") = handle",
         "GetLastError() = 183",
         "ExitProcess(1)",
-    });
+    };
+    EXPECT_LINES(sim::Calls(), expected);
     EXPECT_TRUE(sim::ForeignMessages(first).empty());
 }
 
@@ -238,24 +239,22 @@ TEST_F(LifecycleTest, MutexThatCannotBeCreatedIsNotAskedForItsError)
 TEST_F(LifecycleTest, OwnExitCommandEndsTheRunThroughTheNormalShutDown)
 {
     EXPECT_EQ(sim::RunProgram("ovq.exe -x -s"), 0u);
-    EXPECT_LINES(sim::CallsOf({ "SendMessageA", "DestroyWindow", "PostQuitMessage", "CheckMenuItem",
-                                "SetThreadExecutionState", "SetTimer", "GetMessageA", "KillTimer",
-                                "Shell_NotifyIconA", "DestroyMenu", "ExitProcess" }),
-                 {
-                     "Shell_NotifyIconA(NIM_ADD, " + TrayRecord + " = TRUE",
-                     "SendMessageA(hwnd1, WM_SETTEXT, 0, \"ovq -x -s\")",
-                     "DestroyWindow(hwnd1)",
-                     "PostQuitMessage(0)",
-                     "SetThreadExecutionState(0x80000001)",
-                     "SetTimer(hwnd1, 8345, 900, null) = 0",
-                     "GetMessageA() = FALSE WM_QUIT",
-                     "KillTimer(hwnd1, 8345) = FALSE",
-                     "SetThreadExecutionState(0x80000000)",
-                     "Shell_NotifyIconA(NIM_DELETE, " + TrayRecord + " = TRUE",
-                     "DestroyMenu(hmenu1)",
-                     "DestroyWindow(hwnd1) = FALSE",
-                     "ExitProcess(0)",
-                 });
+    const std::vector<std::string> expected = {
+        "Shell_NotifyIconA(NIM_ADD, " + TrayRecord + " = TRUE",
+        "SendMessageA(hwnd1, WM_SETTEXT, 0, \"ovq -x -s\")",
+        "DestroyWindow(hwnd1)",
+        "PostQuitMessage(0)",
+        "SetThreadExecutionState(0x80000001)",
+        "SetTimer(hwnd1, 8345, 900, null) = 0",
+        "GetMessageA() = FALSE WM_QUIT",
+        "KillTimer(hwnd1, 8345) = FALSE",
+        "SetThreadExecutionState(0x80000000)",
+        "Shell_NotifyIconA(NIM_DELETE, " + TrayRecord + " = TRUE",
+        "DestroyMenu(hmenu1)",
+        "DestroyWindow(hwnd1) = FALSE",
+        "ExitProcess(0)",
+    };
+    EXPECT_LINES(sim::CallsOf({ "SendMessageA", "DestroyWindow", "PostQuitMessage", "CheckMenuItem", "SetThreadExecutionState", "SetTimer", "GetMessageA", "KillTimer", "Shell_NotifyIconA", "DestroyMenu", "ExitProcess" }), expected);
     EXPECT_TRUE(sim::InputEvents().empty());
 }
 

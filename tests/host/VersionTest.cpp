@@ -46,11 +46,12 @@ TEST_F(VersionTest, BoxIsOwnedByTheMainWindowAndLeavesSwitchAndIconAlone)
     CloseAt(300);
     sim::RunProgram("ovq.exe");
 
-    EXPECT_LINES(lines, {
+    const std::vector<std::string> expected = {
         "> WindowProc(hwnd1, WM_COMMAND, 201, 0)",
         "MessageBoxA(hwnd1, \"" + sim::Quote(GetVersionText()) + "\", \"" + sim::Quote(TEXT_VERSION_CAPTION) +
             "\", 0x00010000)",
-    });
+    };
+    EXPECT_LINES(lines, expected);
     EXPECT_EQ(sim::Quote(TEXT_VERSION_CAPTION), "\\x83o\\x81[\\x83W\\x83\\x87\\x83\\x93\\x8f\\xee\\x95\\xf1");
     EXPECT_FALSE(checked);
     EXPECT_EQ(icons, 1u);

@@ -11,7 +11,9 @@
 
 LRESULT OnSetText(HWND window, WPARAM wParam, LPARAM lParam)
 {
-    const char* text = reinterpret_cast<const char*>(lParam);
+    // WM_SETTEXT carries the address of its text in lParam: the message
+    // defines the cast, and no optimisation is lost on a pointer read once.
+    const char* text = reinterpret_cast<const char*>(lParam);  // NOLINT(performance-no-int-to-ptr)
     WideText wide = AnsiToWide(text != nullptr ? text : "");
     if (wide.Units != nullptr)
         ParseCommandText(wide.Units, wide.Length);
@@ -25,9 +27,12 @@ void OnMenuCommand(WPARAM wParam)
 {
     if (HIWORD(wParam) != 0)
         return;
+    // One command a line, aligned as a table.
+    // clang-format off
     switch (LOWORD(wParam)) {
     case IDM_EXIT:    PostQuitMessage(0); break;
     case IDM_VERSION: ShowVersionBox(); break;
     case IDM_PERMIT:  TogglePermit(); break;
     }
+    // clang-format on
 }

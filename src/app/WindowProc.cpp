@@ -7,6 +7,8 @@
 #include "idle/KeepAwake.h"
 #include "tray/TrayIcon.h"
 
+// One route a line, aligned as a table.
+// clang-format off
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -20,3 +22,4 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     if (message == App.TaskbarCreatedMsg) { ReAddTrayIcon(); return 0; }
     return DefWindowProcA(window, message, wParam, lParam);
 }
+// clang-format on

@@ -7,6 +7,8 @@
 #include "Version.h"
 
 // Seven lines joined by a single CR, the third empty; no LF, no final CR.
+// One line of the box a line.
+// clang-format off
 static const char VersionText[] =
     TEXT_VERSION_TITLE "\r"
     OVQ_SHORT_NAME " Ver:" OVQ_VERSION_TEXT "\r"
@@ -15,6 +17,7 @@ static const char VersionText[] =
     TEXT_VERSION_OPTION_S "\r"
     TEXT_VERSION_OPTION_C "\r"
     TEXT_VERSION_OPTION_X;
+// clang-format on
 
 const char* GetVersionText()
 {

@@ -77,13 +77,14 @@ TEST_F(LifecycleTest, OwnArgumentsRunInsideStartUpBeforeTheTimerExists)
 {
     CloseAt(100);
     EXPECT_EQ(sim::RunProgram("ovq.exe -s"), 0u);
-    EXPECT_LINES(WithoutHeap(StartUp()), WithoutHeap(ExpectedStartUp("ovq.exe -s", {
+    const std::vector<std::string> ownArguments = {
         "SendMessageA(hwnd1, WM_SETTEXT, 0, \"ovq -s\")",
         "> WindowProc(hwnd1, WM_SETTEXT, 0, \"ovq -s\")",
         "GetMenuState(hmenu1, 202, 0x0) = 0x0",
         "CheckMenuItem(hmenu1, 202, 0x8)",
         "DefWindowProcA(hwnd1, WM_SETTEXT, 0, \"ovq -s\")",
-    })));
+    };
+    EXPECT_LINES(WithoutHeap(StartUp()), WithoutHeap(ExpectedStartUp("ovq.exe -s", ownArguments)));
 }
 
 TEST_F(LifecycleTest, ShutDownAfterCloseFromOutside)

@@ -11,6 +11,8 @@ struct CommandLineCase {
     int arguments;
 };
 
+// A table laid out by hand, a row a line.
+// clang-format off
 const CommandLineCase CommandLineCases[] = {
     { "ovq.exe", "ovq", 0 },
     { "", "ovq", 0 },
@@ -42,6 +44,7 @@ const CommandLineCase CommandLineCases[] = {
     // Bytes from 128 up are word characters, also a lead byte at the very end.
     { "ovq.exe \xa0\xdf -s \x81", "ovq \xa0\xdf -s \x81", 3 },
 };
+// clang-format on
 
 class CommandLineTest : public ProgramTest {};
 

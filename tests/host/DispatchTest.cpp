@@ -21,6 +21,8 @@ struct DispatchCase {
 
 TEST_F(DispatchTest, CommandsChangeTheSwitchOrEndTheProgram)
 {
+    // A table laid out by hand, a row a line.
+    // clang-format off
     const DispatchCase cases[] = {
         { "-s", { "ovq -s" }, true, false },
         { "-S like -s", { "ovq -S" }, true, false },
@@ -42,6 +44,7 @@ TEST_F(DispatchTest, CommandsChangeTheSwitchOrEndTheProgram)
         { "a double-byte letter after the hyphen", { "-\x82\x93" }, false, false },
         { "the empty text", { "" }, false, false },
     };
+    // clang-format on
     for (const DispatchCase& c : cases) {
         SCOPED_TRACE(c.name);
         sim::Reset();
@@ -72,6 +75,8 @@ TEST_F(DispatchTest, ExitInTheMiddleOfATextLeavesTheRestAndEndsWithZero)
         sim::SendFromOutside(Main(), WM_SETTEXT, 0, &text);
     });
     EXPECT_EQ(sim::RunProgram("ovq.exe"), 0u);
+    // The calls in the order of the log, one a line.
+    // clang-format off
     const std::vector<std::string> expected = {
         "> WindowProc(hwnd1, WM_SETTEXT, 0, \"ovq -s -x -c\")",
         "MultiByteToWideChar(0, 0x0, 12 bytes, null, 0 units) = 12",
@@ -105,6 +110,7 @@ TEST_F(DispatchTest, ExitInTheMiddleOfATextLeavesTheRestAndEndsWithZero)
         "DefWindowProcA(hwnd1, WM_SETTEXT, 0, \"ovq -s -x -c\")",  // on the destroyed window
 
     };
+    // clang-format on
     EXPECT_LINES(lines, expected);
 }
 
@@ -115,10 +121,13 @@ TEST_F(DispatchTest, NullTextRunsNothingAndStillReachesTheDefaultHandling)
     CaptureAt(100, &lines, [&] { result = sim::SendFromOutside(Main(), WM_SETTEXT, 0, LPARAM(0)); });
     CloseAt(200);
     sim::RunProgram("ovq.exe");
+    // The calls in the order of the log, one a line.
+    // clang-format off
     const std::vector<std::string> expected = {
         "> WindowProc(hwnd1, WM_SETTEXT, 0, null)",
         "DefWindowProcA(hwnd1, WM_SETTEXT, 0, null)",
     };
+    // clang-format on
     EXPECT_LINES(WithoutHeap(lines), expected);
     EXPECT_EQ(result, TRUE);
 }
@@ -132,6 +141,8 @@ struct LaunchCase {
 
 TEST_F(DispatchTest, OwnArgumentsActBeforeTheFirstTick)
 {
+    // A table laid out by hand, a row a line.
+    // clang-format off
     const LaunchCase cases[] = {
         { "ovq.exe -s", true, false },
         { "ovq.exe \"-s -x\"", true, true },
@@ -142,6 +153,7 @@ TEST_F(DispatchTest, OwnArgumentsActBeforeTheFirstTick)
         { "ovq.exe -x -s", false, true },
         { "-s", false, false },  // only a path, no arguments
     };
+    // clang-format on
     for (const LaunchCase& c : cases) {
         SCOPED_TRACE(c.commandLine);
         sim::Reset();

@@ -10,6 +10,8 @@ TEST_F(KeepAwakeTest, HoldsTheSystemAndResetsIdleTimeOnEveryTick)
 {
     CloseAt(2800);
     sim::RunProgram("ovq.exe");
+    // The calls in the order of the log, one a line.
+    // clang-format off
     const std::vector<std::string> expected = {
         "SetThreadExecutionState(0x80000001)",
         "GetMenuState(hmenu1, 202, 0x0) = 0x0",
@@ -23,6 +25,7 @@ TEST_F(KeepAwakeTest, HoldsTheSystemAndResetsIdleTimeOnEveryTick)
         "mouse_event(0x0001, 0, 0, 0, 0)",
         "SetThreadExecutionState(0x80000000)",
     };
+    // clang-format on
     EXPECT_LINES(sim::CallsOf({ "SetThreadExecutionState", "mouse_event", "GetMenuState" }), expected);
     EXPECT_EQ(sim::InputEvents(), (std::vector<DWORD>{ 900, 1800, 2700 }));
 }
@@ -52,10 +55,13 @@ TEST_F(KeepAwakeTest, WithoutATimerNothingIsSuppressedButTheRunGoesOn)
     CloseAt(5000);
     EXPECT_EQ(sim::RunProgram("ovq.exe"), 0u);
     EXPECT_TRUE(sim::InputEvents().empty());
+    // The calls in the order of the log, one a line.
+    // clang-format off
     const std::vector<std::string> expected = {
         "SetThreadExecutionState(0x80000001)",
         "SetThreadExecutionState(0x80000000)",
     };
+    // clang-format on
     EXPECT_LINES(sim::CallsOf({ "SetThreadExecutionState" }), expected);
 }
 

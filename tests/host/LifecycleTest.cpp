@@ -23,6 +23,8 @@ protected:
     }
 };
 
+// A table laid out by hand, a row a line.
+// clang-format off
 const std::string MenuAndIconStartUp[] = {
     "CreatePopupMenu() = hmenu1",
     "AppendMenuA(hmenu1, 0x0, 202, \"\\x83X\\x83N\\x83\\x8a\\x81[\\x83\\x93\\x83Z\\x81[\\x83o\\x81[\\x82\\xcc"
@@ -34,6 +36,7 @@ const std::string MenuAndIconStartUp[] = {
     "RegisterWindowMessageA(\"TaskbarCreated\")",
     "Shell_NotifyIconA(NIM_ADD, " + TrayRecord + " = TRUE",
 };
+// clang-format on
 
 // The command string's block holds "ovq", the command line and two bytes more.
 std::string CommandStringBlock(const std::string& commandLine)
@@ -43,6 +46,8 @@ std::string CommandStringBlock(const std::string& commandLine)
 
 std::vector<std::string> ExpectedStartUp(const std::string& commandLine, const std::vector<std::string>& ownArguments)
 {
+    // The calls in the order of the log, one a line.
+    // clang-format off
     std::vector<std::string> lines = {
         "GetCommandLineA()",
         "GetProcessHeap() = heap",
@@ -58,6 +63,7 @@ std::vector<std::string> ExpectedStartUp(const std::string& commandLine, const s
         "> WindowProc(hwnd1, WM_CREATE, 0, 0)",
         "DefWindowProcA(hwnd1, WM_CREATE, 0, 0)",
     };
+    // clang-format on
     lines.insert(lines.end(), std::begin(MenuAndIconStartUp), std::end(MenuAndIconStartUp));
     lines.insert(lines.end(), ownArguments.begin(), ownArguments.end());
     lines.push_back("SetThreadExecutionState(0x80000001)");
@@ -77,6 +83,8 @@ TEST_F(LifecycleTest, OwnArgumentsRunInsideStartUpBeforeTheTimerExists)
 {
     CloseAt(100);
     EXPECT_EQ(sim::RunProgram("ovq.exe -s"), 0u);
+    // The calls in the order of the log, one a line.
+    // clang-format off
     const std::vector<std::string> ownArguments = {
         "SendMessageA(hwnd1, WM_SETTEXT, 0, \"ovq -s\")",
         "> WindowProc(hwnd1, WM_SETTEXT, 0, \"ovq -s\")",
@@ -84,6 +92,7 @@ TEST_F(LifecycleTest, OwnArgumentsRunInsideStartUpBeforeTheTimerExists)
         "CheckMenuItem(hmenu1, 202, 0x8)",
         "DefWindowProcA(hwnd1, WM_SETTEXT, 0, \"ovq -s\")",
     };
+    // clang-format on
     EXPECT_LINES(WithoutHeap(StartUp()), WithoutHeap(ExpectedStartUp("ovq.exe -s", ownArguments)));
 }
 
@@ -91,6 +100,8 @@ TEST_F(LifecycleTest, ShutDownAfterCloseFromOutside)
 {
     CloseAt(100);
     EXPECT_EQ(sim::RunProgram("ovq.exe"), 0u);
+    // The calls in the order of the log, one a line.
+    // clang-format off
     const std::vector<std::string> expected = {
         "KillTimer(hwnd1, 8345) = FALSE",  // the timer ended with the window
         "SetThreadExecutionState(0x80000000)",
@@ -99,6 +110,7 @@ TEST_F(LifecycleTest, ShutDownAfterCloseFromOutside)
         "DestroyWindow(hwnd1) = FALSE",
         "ExitProcess(0)",
     };
+    // clang-format on
     EXPECT_LINES(ShutDown(), expected);
     EXPECT_EQ(sim::ContinuousState(), ES_CONTINUOUS);
     EXPECT_TRUE(sim::TrayIcons().empty());
@@ -109,6 +121,8 @@ TEST_F(LifecycleTest, ShutDownAfterTheExitCommandDestroysTheLiveWindowLast)
 {
     sim::At(100, [] { sim::PostFromOutside(Main(), WM_COMMAND, IDM_EXIT, 0); });
     EXPECT_EQ(sim::RunProgram("ovq.exe"), 0u);
+    // The calls in the order of the log, one a line.
+    // clang-format off
     const std::vector<std::string> expected = {
         "> WindowProc(hwnd1, WM_CREATE, 0, 0)",
         "Shell_NotifyIconA(NIM_ADD, " + TrayRecord + " = TRUE",
@@ -127,6 +141,7 @@ TEST_F(LifecycleTest, ShutDownAfterTheExitCommandDestroysTheLiveWindowLast)
         "> WindowProc(hwnd1, WM_NCDESTROY, 0, 0)",
         "ExitProcess(0)",
     };
+    // clang-format on
     EXPECT_LINES(sim::CallsOf({ "GetMessageA", "KillTimer", "SetThreadExecutionState", "Shell_NotifyIconA", "DestroyMenu", "DestroyWindow", "> WindowProc", "PostQuitMessage", "ExitProcess" }), expected);
 }
 
@@ -140,6 +155,8 @@ struct ExitCase {
 
 TEST_F(LifecycleTest, ExitCodes)
 {
+    // A table laid out by hand, a row a line.
+    // clang-format off
     const ExitCase cases[] = {
         { "WM_CLOSE from outside", "ovq.exe", [] { CloseAt(2000); }, 0 },
         { "exit command", "ovq.exe", [] { sim::At(2000, [] { sim::PostFromOutside(Main(), WM_COMMAND, IDM_EXIT, 0); }); }, 0 },
@@ -160,6 +177,7 @@ TEST_F(LifecycleTest, ExitCodes)
         { "CreateMutexA fails: runs as first copy", "ovq.exe",
           [] { sim::FailTimes("CreateMutexA", 1); sim::CreateForeignMutex(OVQ_MUTEX_NAME); CloseAt(2000); }, 0 },
     };
+    // clang-format on
     for (const ExitCase& c : cases) {
         SCOPED_TRACE(c.name);
         sim::Reset();
@@ -177,6 +195,8 @@ TEST_F(LifecycleTest, SecondCopyHandsTheCommandStringToTheFirstWindowOfTheClass)
 
     EXPECT_EQ(sim::RunProgram("ovq.exe \"-s -x\""), 1u);
 
+    // The calls in the order of the log, one a line.
+    // clang-format off
     const std::vector<std::string> expected = {
         "GetCommandLineA()",
         "GetProcessHeap() = heap",
@@ -188,6 +208,7 @@ TEST_F(LifecycleTest, SecondCopyHandsTheCommandStringToTheFirstWindowOfTheClass)
         "> WindowProc(hwnd1, WM_SETTEXT, 0, \"ovq -s -x\")",
         "ExitProcess(1)",
     };
+    // clang-format on
     EXPECT_LINES(sim::Calls(), expected);
     ASSERT_EQ(sim::ForeignMessages(first).size(), 1u);
     EXPECT_EQ(sim::ForeignMessages(first)[0].wParam, 0u);
@@ -201,6 +222,8 @@ TEST_F(LifecycleTest, SecondCopyWithoutArgumentsSendsNothing)
 
     EXPECT_EQ(sim::RunProgram("ovq.exe \"\""), 1u);
 
+    // The calls in the order of the log, one a line.
+    // clang-format off
     const std::vector<std::string> expected = {
         "GetCommandLineA()",
         "GetProcessHeap() = heap",
@@ -209,6 +232,7 @@ TEST_F(LifecycleTest, SecondCopyWithoutArgumentsSendsNothing)
         "GetLastError() = 183",
         "ExitProcess(1)",
     };
+    // clang-format on
     EXPECT_LINES(sim::Calls(), expected);
     EXPECT_TRUE(sim::ForeignMessages(first).empty());
 }
@@ -240,6 +264,8 @@ TEST_F(LifecycleTest, MutexThatCannotBeCreatedIsNotAskedForItsError)
 TEST_F(LifecycleTest, OwnExitCommandEndsTheRunThroughTheNormalShutDown)
 {
     EXPECT_EQ(sim::RunProgram("ovq.exe -x -s"), 0u);
+    // The calls in the order of the log, one a line.
+    // clang-format off
     const std::vector<std::string> expected = {
         "Shell_NotifyIconA(NIM_ADD, " + TrayRecord + " = TRUE",
         "SendMessageA(hwnd1, WM_SETTEXT, 0, \"ovq -x -s\")",
@@ -255,6 +281,7 @@ TEST_F(LifecycleTest, OwnExitCommandEndsTheRunThroughTheNormalShutDown)
         "DestroyWindow(hwnd1) = FALSE",
         "ExitProcess(0)",
     };
+    // clang-format on
     EXPECT_LINES(sim::CallsOf({ "SendMessageA", "DestroyWindow", "PostQuitMessage", "CheckMenuItem", "SetThreadExecutionState", "SetTimer", "GetMessageA", "KillTimer", "Shell_NotifyIconA", "DestroyMenu", "ExitProcess" }), expected);
     EXPECT_TRUE(sim::InputEvents().empty());
 }

@@ -39,6 +39,8 @@ struct TextFault {
 
 TEST_F(MemoryTest, ReceivedTextWhoseMemoryCannotBeHadIsStoredAndItsCommandsSkipped)
 {
+    // A table laid out by hand, a row a line.
+    // clang-format off
     const TextFault cases[] = {
         { "no heap for the UTF-16 text", "GetProcessHeap", 1, "ovq -s", false },
         { "no UTF-16 text", "HeapAlloc", 1, "ovq -s", false },
@@ -47,6 +49,7 @@ TEST_F(MemoryTest, ReceivedTextWhoseMemoryCannotBeHadIsStoredAndItsCommandsSkipp
         // Only the token whose buffer failed is lost; the next one asks again.
         { "no ANSI buffer for ovq, then -s runs", "HeapAlloc", 3, "ovq -s", true },
     };
+    // clang-format on
     for (const TextFault& c : cases) {
         SCOPED_TRACE(c.name);
         sim::Reset();
@@ -82,12 +85,15 @@ struct UnwrittenBlock {
 
 TEST_F(MemoryTest, ConversionThatFailsLeavesNoUnwrittenTextBehind)
 {
+    // A table laid out by hand, a row a line.
+    // clang-format off
     const UnwrittenBlock cases[] = {
         // The text's second conversion, into its block: the whole text is skipped.
         { "the UTF-16 text", "MultiByteToWideChar", 2, std::string(" \0-\0x\0", 6), "ovq -s", false },
         // The first token's second conversion: that token is skipped, -s runs.
         { "the ANSI token", "WideCharToMultiByte", 2, "-x", "ab -s", true },
     };
+    // clang-format on
     for (const UnwrittenBlock& c : cases) {
         SCOPED_TRACE(c.name);
         sim::Reset();
@@ -115,10 +121,13 @@ TEST_F(MemoryTest, ConversionThatFailsLeavesNoUnwrittenTextBehind)
 // one left over.
 TEST_F(MemoryTest, EveryReceivedTextGivesItsBlocksBack)
 {
+    // A table laid out by hand, a row a line.
+    // clang-format off
     const std::string texts[] = {
         "ovq -s", "", "ovq -c \"\" \"a \"\"b\"\" c\"", "\x83X\x83N -s", "ovq \"unterminated -s",
         std::string(70000, 'w') + " -s",
     };
+    // clang-format on
     std::vector<size_t> held;
     sim::At(100, [&] {
         for (const std::string& text : texts) {

@@ -34,6 +34,8 @@ struct TextCase {
 
 TEST(TextsTest, EachTextIsItsJapaneseFormInCodePage932)
 {
+    // A table laid out by hand, a row a line.
+    // clang-format off
     const TextCase cases[] = {
         { "menu: permit", TEXT_MENU_PERMIT, "スクリーンセーバーの起動を許可(&S)", 34 },
         { "menu: version", TEXT_MENU_VERSION, "バージョン情報(&A)", 18 },
@@ -46,6 +48,7 @@ TEST(TextsTest, EachTextIsItsJapaneseFormInCodePage932)
         { "version line 6", TEXT_VERSION_OPTION_C, "-c -sの設定をクリアしスクリーンセーバーの起動を抑止", 51 },
         { "version line 7", TEXT_VERSION_OPTION_X, "-x プログラム終了", 17 },
     };
+    // clang-format on
     for (const TextCase& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(c.bytes, ToCp932(c.utf8));

@@ -53,6 +53,8 @@ struct TokenCase {
 TEST(TokenizerTest, HandsOnTheTokensOfEachTextInOrder)
 {
     const std::string Q = "\"";
+    // A table laid out by hand, a row a line.
+    // clang-format off
     const TokenCase cases[] = {
         { "plain words", "ovq -s -c", { "ovq", "-s", "-c" } },
         { "quoted -x after a blank", "ovq \"-x\"", { "ovq", "-x" } },
@@ -85,6 +87,7 @@ TEST(TokenizerTest, HandsOnTheTokensOfEachTextInOrder)
         { "full-width hyphen and letter", "\x81|\x82\x93", { "\x81|\x82\x93" } },
         { "a quote then a separator inside quotes", "\"a\" b\"", { "a", "b" } },
     };
+    // clang-format on
     for (const TokenCase& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(Tokenize(Wide(c.text)), c.tokens);
@@ -113,11 +116,14 @@ TEST(TokenizerTest, HugeTextsAreHandledInLinearTime)
         const char* name;
         std::u16string unit;
     };
+    // A table laid out by hand, a row a line.
+    // clang-format off
     const Shape shapes[] = {
         { "one huge token", u"a" },
         { "many tokens", u"ab " },
         { "one huge quoted token", u"\"\"" },
     };
+    // clang-format on
     for (const Shape& shape : shapes) {
         SCOPED_TRACE(shape.name);
         auto timeFor = [&](size_t size) {

@@ -26,12 +26,15 @@ TEST_F(TrayTest, MenuHasItsFourItemsInOrderAllUncheckedAndEnabled)
 
     ASSERT_EQ(items.size(), 4u);
     struct Expected { UINT flags; UINT_PTR id; bool hasText; std::string text; };
+    // A table laid out by hand, a row a line.
+    // clang-format off
     const Expected expected[] = {
         { MF_STRING, IDM_PERMIT, true, TEXT_MENU_PERMIT },
         { MF_STRING, IDM_VERSION, true, TEXT_MENU_VERSION },
         { MF_SEPARATOR, 0, false, "" },
         { MF_STRING, IDM_EXIT, true, TEXT_MENU_EXIT },
     };
+    // clang-format on
     for (size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(items[i].flags, expected[i].flags);
@@ -51,6 +54,8 @@ TEST_F(TrayTest, PermitSwitchFollowsItsStateTable)
         bool fromUnchecked;  // the state after the event, starting unchecked
         bool fromChecked;    // and starting checked
     };
+    // A table laid out by hand, a row a line.
+    // clang-format off
     const Case cases[] = {
         { "menu item", [] { Choose(IDM_PERMIT); }, true, false },
         { "-s", [] { Send("ovq -s"); }, true, false },
@@ -58,6 +63,7 @@ TEST_F(TrayTest, PermitSwitchFollowsItsStateTable)
         { "version item", [] { sim::ScriptMessageBox(0); Choose(IDM_VERSION); }, false, true },
         { "menu item with high word 1", [] { sim::SendFromOutside(Main(), WM_COMMAND, MAKEWPARAM(IDM_PERMIT, 1), LPARAM(0)); }, false, true },
     };
+    // clang-format on
     for (const Case& c : cases) {
         for (bool startChecked : { false, true }) {
             SCOPED_TRACE(std::string(c.event) + (startChecked ? " from checked" : " from unchecked"));

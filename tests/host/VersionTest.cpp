@@ -22,10 +22,13 @@ TEST_F(VersionTest, TextHasSevenLinesJoinedByASingleCr)
     lines.push_back(text.substr(start));
 
     // The Japanese lines are proven against their UTF-8 form in TextsTest.
+    // The calls in the order of the log, one a line.
+    // clang-format off
     const std::vector<std::string> expected = {
         TEXT_VERSION_TITLE, "ovq Ver:0.2.8.4", "", TEXT_VERSION_OPTIONS,
         TEXT_VERSION_OPTION_S, TEXT_VERSION_OPTION_C, TEXT_VERSION_OPTION_X,
     };
+    // clang-format on
     EXPECT_EQ(lines, expected);
     const size_t lengths[] = { 36, 15, 0, 24, 33, 51, 17 };
     for (size_t i = 0; i < lines.size(); ++i)
@@ -46,11 +49,14 @@ TEST_F(VersionTest, BoxIsOwnedByTheMainWindowAndLeavesSwitchAndIconAlone)
     CloseAt(300);
     sim::RunProgram("ovq.exe");
 
+    // The calls in the order of the log, one a line.
+    // clang-format off
     const std::vector<std::string> expected = {
         "> WindowProc(hwnd1, WM_COMMAND, 201, 0)",
         "MessageBoxA(hwnd1, \"" + sim::Quote(GetVersionText()) + "\", \"" + sim::Quote(TEXT_VERSION_CAPTION) +
             "\", 0x00010000)",
     };
+    // clang-format on
     EXPECT_LINES(lines, expected);
     EXPECT_EQ(sim::Quote(TEXT_VERSION_CAPTION), "\\x83o\\x81[\\x83W\\x83\\x87\\x83\\x93\\x8f\\xee\\x95\\xf1");
     EXPECT_FALSE(checked);

@@ -14,11 +14,14 @@ struct Route {
     LRESULT result;
 };
 
+// The calls in the order of the log, one a line.
+// clang-format off
 const std::vector<std::string> Tick = {
     "GetMenuState(hmenu1, 202, 0x0) = 0x0",
     "SetThreadExecutionState(0x00000002)",
     "mouse_event(0x0001, 0, 0, 0, 0)",
 };
+// clang-format on
 
 
 class WindowProcTest : public ProgramTest {};
@@ -26,6 +29,8 @@ class WindowProcTest : public ProgramTest {};
 TEST_F(WindowProcTest, RoutesEachMessageToItsHandler)
 {
     static char ovqText[] = "ovq";
+    // A table laid out by hand, a row a line.
+    // clang-format off
     const Route routes[] = {
         { "WM_DESTROY posts the quit request", WM_DESTROY, 0, 0, { "PostQuitMessage(0)" }, 0 },
         { "WM_SETTEXT stores the text after running it", WM_SETTEXT, 0, reinterpret_cast<LPARAM>(ovqText),
@@ -62,6 +67,7 @@ TEST_F(WindowProcTest, RoutesEachMessageToItsHandler)
             "DefWindowProcA(hwnd1, WM_NCDESTROY, 0, 0)" }, 0 },
         { "an unknown message", 0x8001, 2, 3, { "DefWindowProcA(hwnd1, 0x8001, 2, 3)" }, 0 },
     };
+    // clang-format on
 
     for (const Route& route : routes) {
         SCOPED_TRACE(route.name);

@@ -35,7 +35,7 @@ struct IconDataV1 {
 struct AppState {
     HWND MainWindow;
     WNDCLASSA WindowClass;
-    char* CommandString;     // "ovq" and the arguments, each after one blank
+    char* CommandString;  // "ovq" and the arguments, each after one blank
     int ArgumentCount;
     HMENU TrayMenu;
     UINT TaskbarCreatedMsg;

@@ -37,8 +37,8 @@ static void CreateMainWindow()
     if (RegisterClassA(&App.WindowClass) == 0)
         ExitProcess(1);
 
-    App.MainWindow = CreateWindowExA(0, OVQ_WINDOW_CLASS, OVQ_SHORT_NAME, WS_POPUP,
-                                     0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
+    App.MainWindow =
+        CreateWindowExA(0, OVQ_WINDOW_CLASS, OVQ_SHORT_NAME, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
     if (App.MainWindow == nullptr)
         ExitProcess(1);
 }

@@ -14,9 +14,9 @@
 #include "platform/Memory.h"
 
 struct Tokenizer {
-    WCHAR* Token;        // the characters collected since the last dispatch
+    WCHAR* Token;  // the characters collected since the last dispatch
     size_t TokenLength;
-    AnsiBuffer Ansi;     // the token as ANSI text, reused for every token
+    AnsiBuffer Ansi;  // the token as ANSI text, reused for every token
 };
 
 static bool IsSeparator(WCHAR c)

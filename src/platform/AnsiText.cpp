@@ -49,8 +49,7 @@ const char* WideToAnsi(const WCHAR* units, size_t length, AnsiBuffer* buffer)
 
     int bytes = 0;
     if (length > 0) {
-        bytes = WideCharToMultiByte(CP_ACP, 0, units, static_cast<int>(length),
-                                    nullptr, 0, nullptr, nullptr);
+        bytes = WideCharToMultiByte(CP_ACP, 0, units, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
         if (bytes <= 0)
             return nullptr;
     }
@@ -63,8 +62,8 @@ const char* WideToAnsi(const WCHAR* units, size_t length, AnsiBuffer* buffer)
         if (buffer->Bytes == nullptr)
             return nullptr;
     }
-    if (bytes > 0 && WideCharToMultiByte(CP_ACP, 0, units, static_cast<int>(length),
-                                         buffer->Bytes, bytes, nullptr, nullptr) != bytes)
+    if (bytes > 0 && WideCharToMultiByte(CP_ACP, 0, units, static_cast<int>(length), buffer->Bytes, bytes, nullptr,
+                                         nullptr) != bytes)
         return nullptr;  // the buffer holds the last token, or nothing
     buffer->Bytes[bytes] = '\0';
     return buffer->Bytes;

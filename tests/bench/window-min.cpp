@@ -25,8 +25,8 @@ extern "C" void ProgramEntry()
     WindowClass.lpszClassName = "OvqBenchWindow";
     if (RegisterClassA(&WindowClass) == 0)
         ExitProcess(1);
-    if (CreateWindowExA(0, "OvqBenchWindow", "window-min", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance,
-                        nullptr) == nullptr)
+    if (CreateWindowExA(0, "OvqBenchWindow", "window-min", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr) ==
+        nullptr)
         ExitProcess(1);
     while (GetMessageA(&LoopMessage, nullptr, 0, 0) > 0) {
         TranslateMessage(&LoopMessage);

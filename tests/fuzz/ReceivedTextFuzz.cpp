@@ -19,7 +19,7 @@ HWND Main()
 
 void Start()
 {
-    sim::Reset();  // also frees the heap of the run before
+    sim::Reset();             // also frees the heap of the run before
     sim::RecordCalls(false);  // the checks below read the outcome, not the log
     App = AppState{};
 }

@@ -192,7 +192,10 @@ TEST_F(DispatchTest, SixteenMebibyteTextIsRunWhole)
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         checked = PermitChecked();
     });
-    sim::At(200, [] { std::string x = "-x"; sim::SendFromOutside(Main(), WM_SETTEXT, 0, &x); });
+    sim::At(200, [] {
+        std::string x = "-x";
+        sim::SendFromOutside(Main(), WM_SETTEXT, 0, &x);
+    });
     EXPECT_EQ(sim::RunProgram("ovq.exe"), 0u);
     EXPECT_FALSE(checked);  // -s at the start and -c at the very end both ran
     EXPECT_EQ(sim::WindowTitle(Main()).size(), 16u << 20);

@@ -51,8 +51,8 @@ std::string NameOf(const Fault& fault)
 // What is left when a run has ended.
 struct Outcome {
     UINT exitCode;
-    size_t icons;   // of the program, in the notification area
-    size_t menus;   // not destroyed
+    size_t icons;  // of the program, in the notification area
+    size_t menus;  // not destroyed
     EXECUTION_STATE state;
     bool windowAlive;
     size_t timers;
@@ -153,8 +153,8 @@ bool FirstCopyKeepsItsPromise(const Fault& fault, const Outcome& o, std::string*
         return false;
     // The clearing call at the end is the last; if the first one fails, the
     // clearing call still leaves the state cleared.
-    EXECUTION_STATE state = name == "SetThreadExecutionState" && lastRemoval ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED
-                                                                              : ES_CONTINUOUS;
+    EXECUTION_STATE state =
+        name == "SetThreadExecutionState" && lastRemoval ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED : ES_CONTINUOUS;
     if (o.state != state)
         return false;
     // The command string is kept to the end; a block whose giving back failed

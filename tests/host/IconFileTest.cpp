@@ -47,43 +47,52 @@ constexpr int kBlue = 2;
 constexpr int kDarkBlue = 3;
 constexpr int kYellow = 4;
 
-std::vector<std::uint8_t> readFile(const fs::path& path) {
+std::vector<std::uint8_t> readFile(const fs::path& path)
+{
     std::ifstream in(path, std::ios::binary);
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in),
-                                     std::istreambuf_iterator<char>());
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::string readText(const fs::path& path) {
+std::string readText(const fs::path& path)
+{
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
-unsigned u8(const std::vector<std::uint8_t>& b, std::size_t at) { return b.at(at); }
-unsigned u16(const std::vector<std::uint8_t>& b, std::size_t at) {
+unsigned u8(const std::vector<std::uint8_t>& b, std::size_t at)
+{
+    return b.at(at);
+}
+unsigned u16(const std::vector<std::uint8_t>& b, std::size_t at)
+{
     return u8(b, at) | (u8(b, at + 1) << 8);
 }
-std::uint32_t u32(const std::vector<std::uint8_t>& b, std::size_t at) {
-    return static_cast<std::uint32_t>(u16(b, at)) |
-           (static_cast<std::uint32_t>(u16(b, at + 2)) << 16);
+std::uint32_t u32(const std::vector<std::uint8_t>& b, std::size_t at)
+{
+    return static_cast<std::uint32_t>(u16(b, at)) | (static_cast<std::uint32_t>(u16(b, at + 2)) << 16);
 }
 
 // The source map as the test reads it, independently of mkicon.
 struct SourceMap {
     std::array<std::uint32_t, 16> rgb{};  // 0xRRGGBB
     std::array<bool, 16> defined{};
-    std::vector<std::string> rows;        // top row first
+    std::vector<std::string> rows;  // top row first
 };
 
-SourceMap readSourceMap() {
+SourceMap readSourceMap()
+{
     SourceMap map;
     std::istringstream in(readText(OVQ_ICON_MAP_PATH));
     std::string line;
     while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.pop_back();
-        if (line.empty() || line[0] == '#') continue;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
+            line.pop_back();
+        if (line.empty() || line[0] == '#')
+            continue;
         const auto eq = line.find('=');
         if (eq == std::string::npos) {
             map.rows.push_back(line);
@@ -92,10 +101,10 @@ SourceMap readSourceMap() {
         std::istringstream entry(line);
         std::string key, equals, colour;
         entry >> key >> equals >> colour;
-        if (key == ".") continue;
+        if (key == ".")
+            continue;
         const int index = std::stoi(key);
-        map.rgb.at(static_cast<std::size_t>(index)) =
-            static_cast<std::uint32_t>(std::stoul(colour, nullptr, 16));
+        map.rgb.at(static_cast<std::size_t>(index)) = static_cast<std::uint32_t>(std::stoul(colour, nullptr, 16));
         map.defined.at(static_cast<std::size_t>(index)) = true;
     }
     return map;
@@ -103,23 +112,27 @@ SourceMap readSourceMap() {
 
 class IconFile : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         bytes = readFile(OVQ_ICON_PATH);
         ASSERT_EQ(bytes.size(), kFileSize) << "cannot read or wrong size: " << OVQ_ICON_PATH;
     }
 
     // x, y with y = 0 the top row; the bitmaps are stored bottom row first.
-    int colourIndex(int x, int y) const {
+    int colourIndex(int x, int y) const
+    {
         const std::size_t row = static_cast<std::size_t>(kSize - 1 - y);
         const std::uint8_t b = bytes.at(kColourOffset + row * 16 + static_cast<std::size_t>(x / 2));
         return (x % 2 == 0) ? (b >> 4) : (b & 0x0F);
     }
-    bool transparent(int x, int y) const {
+    bool transparent(int x, int y) const
+    {
         const std::size_t row = static_cast<std::size_t>(kSize - 1 - y);
         const std::uint8_t b = bytes.at(kMaskOffset + row * 4 + static_cast<std::size_t>(x / 8));
         return (b & (0x80 >> (x % 8))) != 0;
     }
-    std::uint32_t paletteRgb(int index) const {
+    std::uint32_t paletteRgb(int index) const
+    {
         const std::size_t at = kPaletteOffset + static_cast<std::size_t>(index) * 4;
         return (static_cast<std::uint32_t>(bytes.at(at + 2)) << 16) |
                (static_cast<std::uint32_t>(bytes.at(at + 1)) << 8) | bytes.at(at);
@@ -128,31 +141,36 @@ protected:
     std::vector<std::uint8_t> bytes;
 };
 
-bool isCornerPixel(int x, int y) {
+bool isCornerPixel(int x, int y)
+{
     const int last = kSize - 1;
     const bool edgeRow = (y == 0 || y == last);
     const bool nextRow = (y == 1 || y == last - 1);
-    if (edgeRow) return x <= 1 || x >= last - 1;
-    if (nextRow) return x == 0 || x == last;
+    if (edgeRow)
+        return x <= 1 || x >= last - 1;
+    if (nextRow)
+        return x == 0 || x == last;
     return false;
 }
 
-TEST_F(IconFile, DirectoryHoldsOneEntryFor32x32At16Colours) {
-    EXPECT_EQ(u16(bytes, 0), 0u);   // reserved
-    EXPECT_EQ(u16(bytes, 2), 1u);   // type: icon
-    EXPECT_EQ(u16(bytes, 4), 1u);   // count
-    EXPECT_EQ(u8(bytes, 6), 32u);   // width
-    EXPECT_EQ(u8(bytes, 7), 32u);   // height
-    EXPECT_EQ(u8(bytes, 8), 16u);   // colour count
-    EXPECT_EQ(u8(bytes, 9), 0u);    // reserved
-    EXPECT_EQ(u16(bytes, 10), 1u);  // planes
-    EXPECT_EQ(u16(bytes, 12), 4u);  // bit count
+TEST_F(IconFile, DirectoryHoldsOneEntryFor32x32At16Colours)
+{
+    EXPECT_EQ(u16(bytes, 0), 0u);     // reserved
+    EXPECT_EQ(u16(bytes, 2), 1u);     // type: icon
+    EXPECT_EQ(u16(bytes, 4), 1u);     // count
+    EXPECT_EQ(u8(bytes, 6), 32u);     // width
+    EXPECT_EQ(u8(bytes, 7), 32u);     // height
+    EXPECT_EQ(u8(bytes, 8), 16u);     // colour count
+    EXPECT_EQ(u8(bytes, 9), 0u);      // reserved
+    EXPECT_EQ(u16(bytes, 10), 1u);    // planes
+    EXPECT_EQ(u16(bytes, 12), 4u);    // bit count
     EXPECT_EQ(u32(bytes, 14), 744u);  // bytes in resource
     EXPECT_EQ(u32(bytes, 18), 22u);   // image offset
     EXPECT_EQ(u32(bytes, 14) + u32(bytes, 18), kFileSize);
 }
 
-TEST_F(IconFile, BitmapHeaderDescribesColourAndMask) {
+TEST_F(IconFile, BitmapHeaderDescribesColourAndMask)
+{
     const std::size_t h = kImageOffset;
     EXPECT_EQ(u32(bytes, h + 0), 40u);    // biSize
     EXPECT_EQ(u32(bytes, h + 4), 32u);    // biWidth
@@ -167,7 +185,8 @@ TEST_F(IconFile, BitmapHeaderDescribesColourAndMask) {
     EXPECT_EQ(u32(bytes, h + 36), 0u);    // biClrImportant
 }
 
-TEST_F(IconFile, ColourTableMatchesTheLegend) {
+TEST_F(IconFile, ColourTableMatchesTheLegend)
+{
     const SourceMap map = readSourceMap();
     for (int i = 0; i < 8; ++i)
         EXPECT_TRUE(map.defined[static_cast<std::size_t>(i)]) << "legend lacks entry " << i;
@@ -199,13 +218,15 @@ TEST_F(IconFile, ColourTableMatchesTheLegend) {
     EXPECT_LE(yellow & 0xFF, 0x80u);          // little blue
 }
 
-TEST_F(IconFile, PixelsUseOnlyTheFirstEightEntries) {
+TEST_F(IconFile, PixelsUseOnlyTheFirstEightEntries)
+{
     for (int y = 0; y < kSize; ++y)
         for (int x = 0; x < kSize; ++x)
             EXPECT_LT(colourIndex(x, y), 8) << "pixel " << x << "," << y;
 }
 
-TEST_F(IconFile, MaskClearsExactlyThreePixelsAtEachCorner) {
+TEST_F(IconFile, MaskClearsExactlyThreePixelsAtEachCorner)
+{
     int count = 0;
     for (int y = 0; y < kSize; ++y) {
         for (int x = 0; x < kSize; ++x) {
@@ -219,7 +240,8 @@ TEST_F(IconFile, MaskClearsExactlyThreePixelsAtEachCorner) {
     EXPECT_EQ(count, 12);
 }
 
-TEST_F(IconFile, MatchesThePixelMap) {
+TEST_F(IconFile, MatchesThePixelMap)
+{
     const SourceMap map = readSourceMap();
     ASSERT_EQ(map.rows.size(), static_cast<std::size_t>(kSize));
     for (int y = 0; y < kSize; ++y) {
@@ -231,14 +253,14 @@ TEST_F(IconFile, MatchesThePixelMap) {
                 EXPECT_TRUE(transparent(x, y)) << "pixel " << x << "," << y;
             } else {
                 EXPECT_FALSE(transparent(x, y)) << "pixel " << x << "," << y;
-                EXPECT_EQ(colourIndex(x, y), std::stoi(std::string(1, c), nullptr, 16))
-                    << "pixel " << x << "," << y;
+                EXPECT_EQ(colourIndex(x, y), std::stoi(std::string(1, c), nullptr, 16)) << "pixel " << x << "," << y;
             }
         }
     }
 }
 
-TEST_F(IconFile, LooksLikeAYellowBoltOnABlueSquare) {
+TEST_F(IconFile, LooksLikeAYellowBoltOnABlueSquare)
+{
     // Top edge light blue, bottom rows dark blue.
     for (int x = 0; x < kSize; ++x) {
         if (!transparent(x, 0)) {
@@ -261,7 +283,8 @@ TEST_F(IconFile, LooksLikeAYellowBoltOnABlueSquare) {
     int upper = 0, lower = 0;
     for (int y = 0; y < kSize; ++y) {
         for (int x = 0; x < kSize; ++x) {
-            if (colourIndex(x, y) != kYellow) continue;
+            if (colourIndex(x, y) != kYellow)
+                continue;
             if (y < kSize / 3) {
                 upperX += x;
                 ++upper;
@@ -280,7 +303,10 @@ TEST_F(IconFile, LooksLikeAYellowBoltOnABlueSquare) {
 
 // --- mkicon's handling of malformed maps -------------------------------------
 
-std::string quoted(const fs::path& p) { return "\"" + p.string() + "\""; }
+std::string quoted(const fs::path& p)
+{
+    return "\"" + p.string() + "\"";
+}
 
 // Runs mkicon on the given map text; returns the exit status (0 = success)
 // and its error output.
@@ -292,17 +318,20 @@ struct RunResult {
 
 class MkIcon : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         std::random_device rd;
         dir = fs::temp_directory_path() / ("ovq-mkicon-test-" + std::to_string(rd()));
         fs::create_directories(dir);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         std::error_code ec;
         fs::remove_all(dir, ec);
     }
 
-    RunResult run(const std::string& mapText) const {
+    RunResult run(const std::string& mapText) const
+    {
         const fs::path in = dir / "icon.txt";
         const fs::path out = dir / "out.ico";
         const fs::path err = dir / "errors.txt";
@@ -312,8 +341,7 @@ protected:
         }
         std::error_code ec;
         fs::remove(out, ec);
-        std::string command =
-            quoted(OVQ_MKICON_PATH) + " " + quoted(in) + " " + quoted(out) + " 2>" + quoted(err);
+        std::string command = quoted(OVQ_MKICON_PATH) + " " + quoted(in) + " " + quoted(out) + " 2>" + quoted(err);
 #ifdef _WIN32
         command = "\"" + command + "\"";  // cmd.exe drops the outermost quotes
 #endif
@@ -327,40 +355,49 @@ protected:
     fs::path dir;
 };
 
-std::string legend() {
+std::string legend()
+{
     return "0 = 000000 black\n"
            "1 = 2864C8 blue\n"
            "2 = FFDC28 yellow\n"
            ". = transparent\n";
 }
 
-std::string rows(int count, const std::string& row = std::string(32, '1')) {
+std::string rows(int count, const std::string& row = std::string(32, '1'))
+{
     std::string text;
-    for (int i = 0; i < count; ++i) text += row + "\n";
+    for (int i = 0; i < count; ++i)
+        text += row + "\n";
     return text;
 }
 
-std::string fullPalette(int entries) {
+std::string fullPalette(int entries)
+{
     std::string text;
-    for (int i = 0; i < entries; ++i) text += std::to_string(i % 16) + " = 102030\n";
+    for (int i = 0; i < entries; ++i)
+        text += std::to_string(i % 16) + " = 102030\n";
     return text;
 }
 
-std::string validMap() {
+std::string validMap()
+{
     return legend() + ".." + std::string(28, '1') + ".." + "\n" + rows(30, "2" + std::string(31, '1')) +
            rows(1, std::string(31, '0') + ".");
 }
 
-TEST_F(MkIcon, AcceptsAWellFormedMap) {
+TEST_F(MkIcon, AcceptsAWellFormedMap)
+{
     const RunResult r = run("# comment\r\n" + validMap());
     EXPECT_EQ(r.status, 0) << r.errors;
     EXPECT_TRUE(r.wroteIcon);
     EXPECT_EQ(fs::file_size(dir / "out.ico"), kFileSize);
 }
 
-TEST_F(MkIcon, AcceptsUpperCaseIndicesAndCrLf) {
+TEST_F(MkIcon, AcceptsUpperCaseIndicesAndCrLf)
+{
     std::string text = fullPalette(16);
-    for (int i = 0; i < 32; ++i) text += std::string(16, 'F') + std::string(16, 'a') + "\r\n";
+    for (int i = 0; i < 32; ++i)
+        text += std::string(16, 'F') + std::string(16, 'a') + "\r\n";
     const RunResult r = run(text);
     EXPECT_EQ(r.status, 0) << r.errors;
 }
@@ -371,70 +408,61 @@ struct BadMap {
     const char* expectedMessage;
 };
 
-TEST_F(MkIcon, RejectsMalformedMaps) {
+TEST_F(MkIcon, RejectsMalformedMaps)
+{
     const std::string row = std::string(32, '1');
     const std::vector<BadMap> cases = {
-        {"empty file", "", "missing pixel rows: found 0"},
-        {"legend only", legend(), "missing pixel rows: found 0"},
-        {"31 rows", legend() + rows(31), "missing pixel rows: found 31"},
-        {"33 rows", legend() + rows(33), "more than 32 pixel rows"},
-        {"short row", legend() + rows(5) + std::string(31, '1') + "\n" + rows(26),
-         "pixel row 6 is 31 characters wide, expected 32"},
-        {"long row", legend() + rows(31) + std::string(33, '1') + "\n",
-         "pixel row 32 is 33 characters wide, expected 32"},
-        {"indented row", legend() + " " + row + "\n" + rows(31),
-         "pixel row 1 is 33 characters wide, expected 32"},  // a leading space shifts the row
-        {"unknown character", legend() + rows(3) + std::string(10, '1') + "x" +
-                                  std::string(21, '1') + "\n" + rows(28),
-         "unknown character 'x' in pixel row 4, column 11"},
-        {"space inside a row", legend() + std::string(10, '1') + " " + std::string(21, '1') +
-                                   "\n" + rows(31),
-         "unknown character a space in pixel row 1, column 11"},
-        {"letter beyond f", legend() + rows(31) + std::string(31, '1') + "g\n",
-         "unknown character 'g'"},
-        {"undefined index", legend() + rows(31) + std::string(31, '1') + "7\n",
-         "uses palette index 7, which the legend does not define"},
-        {"index 16", "16 = FFFFFF white\n" + rows(32), "palette index 16 is above 15"},
-        {"index 99", "99 = FFFFFF white\n" + rows(32), "palette index 99 is above 15"},
-        {"17 entries", fullPalette(17) + rows(32), "more than 16 palette entries"},
-        {"duplicate index", legend() + "1 = FFFFFF white\n" + rows(32),
-         "palette index 1 is defined twice"},
-        {"short colour", "0 = 12345 black\n" + rows(32, std::string(32, '0')),
-         "colour must be six hex digits"},
-        {"non-hex colour", "0 = 12345G black\n" + rows(32, std::string(32, '0')),
-         "colour must be six hex digits"},
-        {"missing colour", "0 =\n" + rows(32, std::string(32, '0')),
-         "colour must be six hex digits"},
-        {"colour run into name", "0 = 000000black\n" + rows(32, std::string(32, '0')),
-         "colour must be six hex digits"},
-        {"bad key", "x = 000000 black\n" + rows(32, std::string(32, '.')),
-         "legend key 'x' is not a palette index"},
-        {"hex key", "a = 000000 black\n" + rows(32, std::string(32, '.')),
-         "legend key 'a' is not a palette index"},
-        {"negative key", "-1 = 000000 black\n" + rows(32, std::string(32, '.')),
-         "legend key '-1' is not a palette index"},
-        {"bad transparent", ". = 000000\n" + rows(32, std::string(32, '.')),
-         "'.' is always the transparent pixel"},
-        {"legend after rows", legend() + rows(16) + "2 = FFFFFF white\n" + rows(16),
-         "legend line after the pixel rows"},
+        { "empty file", "", "missing pixel rows: found 0" },
+        { "legend only", legend(), "missing pixel rows: found 0" },
+        { "31 rows", legend() + rows(31), "missing pixel rows: found 31" },
+        { "33 rows", legend() + rows(33), "more than 32 pixel rows" },
+        { "short row", legend() + rows(5) + std::string(31, '1') + "\n" + rows(26),
+          "pixel row 6 is 31 characters wide, expected 32" },
+        { "long row", legend() + rows(31) + std::string(33, '1') + "\n",
+          "pixel row 32 is 33 characters wide, expected 32" },
+        { "indented row", legend() + " " + row + "\n" + rows(31),
+          "pixel row 1 is 33 characters wide, expected 32" },  // a leading space shifts the row
+        { "unknown character", legend() + rows(3) + std::string(10, '1') + "x" + std::string(21, '1') + "\n" + rows(28),
+          "unknown character 'x' in pixel row 4, column 11" },
+        { "space inside a row", legend() + std::string(10, '1') + " " + std::string(21, '1') + "\n" + rows(31),
+          "unknown character a space in pixel row 1, column 11" },
+        { "letter beyond f", legend() + rows(31) + std::string(31, '1') + "g\n", "unknown character 'g'" },
+        { "undefined index", legend() + rows(31) + std::string(31, '1') + "7\n",
+          "uses palette index 7, which the legend does not define" },
+        { "index 16", "16 = FFFFFF white\n" + rows(32), "palette index 16 is above 15" },
+        { "index 99", "99 = FFFFFF white\n" + rows(32), "palette index 99 is above 15" },
+        { "17 entries", fullPalette(17) + rows(32), "more than 16 palette entries" },
+        { "duplicate index", legend() + "1 = FFFFFF white\n" + rows(32), "palette index 1 is defined twice" },
+        { "short colour", "0 = 12345 black\n" + rows(32, std::string(32, '0')), "colour must be six hex digits" },
+        { "non-hex colour", "0 = 12345G black\n" + rows(32, std::string(32, '0')), "colour must be six hex digits" },
+        { "missing colour", "0 =\n" + rows(32, std::string(32, '0')), "colour must be six hex digits" },
+        { "colour run into name", "0 = 000000black\n" + rows(32, std::string(32, '0')),
+          "colour must be six hex digits" },
+        { "bad key", "x = 000000 black\n" + rows(32, std::string(32, '.')), "legend key 'x' is not a palette index" },
+        { "hex key", "a = 000000 black\n" + rows(32, std::string(32, '.')), "legend key 'a' is not a palette index" },
+        { "negative key", "-1 = 000000 black\n" + rows(32, std::string(32, '.')),
+          "legend key '-1' is not a palette index" },
+        { "bad transparent", ". = 000000\n" + rows(32, std::string(32, '.')), "'.' is always the transparent pixel" },
+        { "legend after rows", legend() + rows(16) + "2 = FFFFFF white\n" + rows(16),
+          "legend line after the pixel rows" },
     };
 
     for (const BadMap& c : cases) {
         SCOPED_TRACE(c.name);
         const RunResult r = run(c.text);
         EXPECT_NE(r.status, 0);
-        EXPECT_NE(r.errors.find(c.expectedMessage), std::string::npos)
-            << "error output was: " << r.errors;
+        EXPECT_NE(r.errors.find(c.expectedMessage), std::string::npos) << "error output was: " << r.errors;
         EXPECT_NE(r.errors.find("icon.txt"), std::string::npos)
             << "the message should name the map; error output was: " << r.errors;
         EXPECT_FALSE(r.wroteIcon);
     }
 }
 
-TEST_F(MkIcon, RejectsMissingInputAndWrongArguments) {
+TEST_F(MkIcon, RejectsMissingInputAndWrongArguments)
+{
     const fs::path missing = dir / "no-such-map.txt";
-    std::string command = quoted(OVQ_MKICON_PATH) + " " + quoted(missing) + " " +
-                          quoted(dir / "out.ico") + " 2>" + quoted(dir / "err.txt");
+    std::string command = quoted(OVQ_MKICON_PATH) + " " + quoted(missing) + " " + quoted(dir / "out.ico") + " 2>" +
+                          quoted(dir / "err.txt");
     std::string noArgs = quoted(OVQ_MKICON_PATH) + " 2>" + quoted(dir / "err2.txt");
 #ifdef _WIN32
     command = "\"" + command + "\"";

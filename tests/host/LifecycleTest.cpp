@@ -142,7 +142,9 @@ TEST_F(LifecycleTest, ShutDownAfterTheExitCommandDestroysTheLiveWindowLast)
         "ExitProcess(0)",
     };
     // clang-format on
-    EXPECT_LINES(sim::CallsOf({ "GetMessageA", "KillTimer", "SetThreadExecutionState", "Shell_NotifyIconA", "DestroyMenu", "DestroyWindow", "> WindowProc", "PostQuitMessage", "ExitProcess" }), expected);
+    EXPECT_LINES(sim::CallsOf({ "GetMessageA", "KillTimer", "SetThreadExecutionState", "Shell_NotifyIconA",
+                                "DestroyMenu", "DestroyWindow", "> WindowProc", "PostQuitMessage", "ExitProcess" }),
+                 expected);
 }
 
 // Every way the run can end, and the exit code it gives.
@@ -282,7 +284,10 @@ TEST_F(LifecycleTest, OwnExitCommandEndsTheRunThroughTheNormalShutDown)
         "ExitProcess(0)",
     };
     // clang-format on
-    EXPECT_LINES(sim::CallsOf({ "SendMessageA", "DestroyWindow", "PostQuitMessage", "CheckMenuItem", "SetThreadExecutionState", "SetTimer", "GetMessageA", "KillTimer", "Shell_NotifyIconA", "DestroyMenu", "ExitProcess" }), expected);
+    EXPECT_LINES(
+        sim::CallsOf({ "SendMessageA", "DestroyWindow", "PostQuitMessage", "CheckMenuItem", "SetThreadExecutionState",
+                       "SetTimer", "GetMessageA", "KillTimer", "Shell_NotifyIconA", "DestroyMenu", "ExitProcess" }),
+        expected);
     EXPECT_TRUE(sim::InputEvents().empty());
 }
 

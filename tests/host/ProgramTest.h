@@ -40,9 +40,8 @@ protected:
 };
 
 // The icon record as the log shows it in every Shell_NotifyIconA line.
-const std::string TrayRecord =
-    "size=88, hwnd1, id=13, flags=7, callback=1124, icon=MAINICON, "
-    "tip=\"\\x83X\\x83N\\x83\\x8a\\x81[\\x83\\x93\\x83Z\\x81[\\x83o\\x81[\\x97}\\x8e~\")";
+const std::string TrayRecord = "size=88, hwnd1, id=13, flags=7, callback=1124, icon=MAINICON, "
+                               "tip=\"\\x83X\\x83N\\x83\\x8a\\x81[\\x83\\x93\\x83Z\\x81[\\x83o\\x81[\\x97}\\x8e~\")";
 
 // The log without the lines of the received text's memory and conversions,
 // for tables about other calls.
@@ -52,9 +51,8 @@ inline std::vector<std::string> WithoutHeap(std::vector<std::string> lines)
                                   "WideCharToMultiByte(" };
     lines.erase(std::remove_if(lines.begin(), lines.end(),
                                [&](const std::string& line) {
-                                   return std::any_of(std::begin(names), std::end(names), [&](const char* name) {
-                                       return line.rfind(name, 0) == 0;
-                                   });
+                                   return std::any_of(std::begin(names), std::end(names),
+                                                      [&](const char* name) { return line.rfind(name, 0) == 0; });
                                }),
                 lines.end());
     return lines;
@@ -69,10 +67,9 @@ inline std::string Lines(const std::vector<std::string>& lines)
     return out;
 }
 
-#define EXPECT_LINES(actual, ...)                                                          \
-    do {                                                                                   \
-        std::vector<std::string> expected_ = __VA_ARGS__;                                  \
-        std::vector<std::string> actual_ = (actual);                                       \
-        EXPECT_EQ(actual_, expected_) << "actual:\n" << Lines(actual_) << "expected:\n"    \
-                                      << Lines(expected_);                                 \
+#define EXPECT_LINES(actual, ...) \
+    do { \
+        std::vector<std::string> expected_ = __VA_ARGS__; \
+        std::vector<std::string> actual_ = (actual); \
+        EXPECT_EQ(actual_, expected_) << "actual:\n" << Lines(actual_) << "expected:\n" << Lines(expected_); \
     } while (0)

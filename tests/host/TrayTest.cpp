@@ -25,7 +25,12 @@ TEST_F(TrayTest, MenuHasItsFourItemsInOrderAllUncheckedAndEnabled)
     sim::RunProgram("ovq.exe");
 
     ASSERT_EQ(items.size(), 4u);
-    struct Expected { UINT flags; UINT_PTR id; bool hasText; std::string text; };
+    struct Expected {
+        UINT flags;
+        UINT_PTR id;
+        bool hasText;
+        std::string text;
+    };
     // A table laid out by hand, a row a line.
     // clang-format off
     const Expected expected[] = {

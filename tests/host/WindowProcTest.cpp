@@ -23,7 +23,6 @@ const std::vector<std::string> Tick = {
 };
 // clang-format on
 
-
 class WindowProcTest : public ProgramTest {};
 
 TEST_F(WindowProcTest, RoutesEachMessageToItsHandler)

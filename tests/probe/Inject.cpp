@@ -36,9 +36,9 @@ unsigned long address(const void* p) { return static_cast<unsigned long>(reinter
 class RemoteMemory {
 public:
     RemoteMemory(HANDLE process, size_t size, DWORD protection)
-        : process_(process),
-          base_(VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, protection)),
-          size_(size) {}
+        : process_(process)
+        , base_(VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, protection))
+        , size_(size) {}
     ~RemoteMemory() {
         if (base_ && !keep_) VirtualFreeEx(process_, base_, 0, MEM_RELEASE);
     }
@@ -136,7 +136,8 @@ bool openTarget(Target* target) {
 void appendByte(std::vector<unsigned char>* code, unsigned char byte) { code->push_back(byte); }
 
 void appendDword(std::vector<unsigned char>* code, DWORD value) {
-    for (int i = 0; i < 4; ++i) code->push_back(static_cast<unsigned char>(value >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        code->push_back(static_cast<unsigned char>(value >> (8 * i)));
 }
 
 // A thread routine (DWORD WINAPI routine(void*)) that calls the stdcall function
@@ -160,11 +161,9 @@ std::vector<unsigned char> callStub(FARPROC fn, DWORD a, DWORD b, DWORD c, DWORD
 
 // Runs SendMessageA(hwnd, msg, wParam, lParam) on a new thread in the target and
 // waits for it; *result is the thread's exit code, *elapsedMs the thread's run.
-bool remoteSendMessage(const Target& target, UINT msg, DWORD wParam, DWORD lParam, DWORD* result,
-                       DWORD* elapsedMs) {
+bool remoteSendMessage(const Target& target, UINT msg, DWORD wParam, DWORD lParam, DWORD* result, DWORD* elapsedMs) {
     std::vector<unsigned char> code =
-        callStub(target.sendMessage, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(target.hwnd)), msg, wParam,
-                 lParam);
+        callStub(target.sendMessage, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(target.hwnd)), msg, wParam, lParam);
     RemoteMemory codeMemory(target.process, code.size(), PAGE_EXECUTE_READWRITE);
     if (!codeMemory.ok() || !codeMemory.write(code.data(), code.size())) {
         out("error=writing the code failed (%lu)", lastError());
@@ -173,9 +172,8 @@ bool remoteSendMessage(const Target& target, UINT msg, DWORD wParam, DWORD lPara
     FlushInstructionCache(target.process, codeMemory.base(), code.size());
 
     DWORD start = GetTickCount();
-    HANDLE thread = CreateRemoteThread(target.process, nullptr, 0,
-                                       reinterpret_cast<LPTHREAD_START_ROUTINE>(codeMemory.base()), nullptr, 0,
-                                       nullptr);
+    HANDLE thread = CreateRemoteThread(
+        target.process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(codeMemory.base()), nullptr, 0, nullptr);
     if (!thread) {
         out("error=CreateRemoteThread failed (%lu)", lastError());
         return false;
@@ -209,12 +207,12 @@ void reportWindow(const Target& target) {
 // bytes stays below that.
 const char* const kAsciiWords[] = {"filler", "text", "-sx", "words", "s-", "--", "padding", "-S-", "plain", "x-"};
 const char* const kJapaneseWords[] = {
-    "\x93\xfa\x96\x7b\x8c\xea",              // nihongo
-    "\x83\x65\x83\x58\x83\x67",              // tesuto
-    "\x95\x5c\x8e\xa6",                      // hyouji
-    "\x83\x5c\x83\x74\x83\x67",              // sofuto
+    "\x93\xfa\x96\x7b\x8c\xea",                  // nihongo
+    "\x83\x65\x83\x58\x83\x67",                  // tesuto
+    "\x95\x5c\x8e\xa6",                          // hyouji
+    "\x83\x5c\x83\x74\x83\x67",                  // sofuto
     "\x82\xa0\x82\xa2\x82\xa4\x82\xa6\x82\xa8",  // aiueo
-    "\x8f\x5c\x95\xaa\x83\x7c",              // juubun + po
+    "\x8f\x5c\x95\xaa\x83\x7c",                  // juubun + po
 };
 const size_t kAsciiRun = 20;
 
@@ -235,9 +233,8 @@ bool generateText(unsigned long bytes, const char* tail, std::string* text) {
     *text = head;
     size_t ascii = 0, japanese = 0;
     for (;;) {
-        const char* next = ascii < kAsciiRun * (japanese + 1)
-                               ? kAsciiWords[ascii++ % countOf(kAsciiWords)]
-                               : kJapaneseWords[japanese++ % countOf(kJapaneseWords)];
+        const char* next = ascii < kAsciiRun * (japanese + 1) ? kAsciiWords[ascii++ % countOf(kAsciiWords)]
+                                                              : kJapaneseWords[japanese++ % countOf(kJapaneseWords)];
         size_t need = 1 + std::strlen(next);
         if (text->size() + need > fillTo) break;
         *text += ' ';
@@ -300,8 +297,8 @@ int cmdInjectSetTextSize(unsigned long bytes, const char* tail) {
                 if (IsWindow(target.hwnd)) {
                     DWORD copied = 0, readMs = 0;
                     std::vector<char> back(text.size() + 1, '\0');
-                    if (remoteSendMessage(target, WM_GETTEXT, static_cast<DWORD>(back.size()), textMemory.at(),
-                                          &copied, &readMs) &&
+                    if (remoteSendMessage(target, WM_GETTEXT, static_cast<DWORD>(back.size()), textMemory.at(), &copied,
+                                          &readMs) &&
                         textMemory.read(back.data(), back.size())) {
                         out("readback_length=%lu", static_cast<unsigned long>(copied));
                         out("readback_ms=%lu", static_cast<unsigned long>(readMs));

@@ -22,15 +22,13 @@ namespace {
 const DWORD kWindowDeadlineMs = 20000;
 const DWORD kExitDeadlineMs = 10000;
 
-double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to)
-{
+double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
     static LARGE_INTEGER frequency = {};
     if (!frequency.QuadPart) QueryPerformanceFrequency(&frequency);
     return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-LARGE_INTEGER Now()
-{
+LARGE_INTEGER Now() {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     return now;
@@ -42,8 +40,7 @@ struct Started {
     DWORD pid;
 };
 
-bool Start(const std::string& commandLine, Started* started)
-{
+bool Start(const std::string& commandLine, Started* started) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
@@ -61,8 +58,7 @@ bool Start(const std::string& commandLine, Started* started)
 std::string Quoted(const char* exe) { return std::string("\"") + exe + "\""; }
 
 // The window of the class that belongs to the process, or null.
-HWND WindowOf(const char* windowClass, DWORD pid)
-{
+HWND WindowOf(const char* windowClass, DWORD pid) {
     HWND window = FindWindowA(windowClass, nullptr);
     DWORD owner = 0;
     if (window) GetWindowThreadProcessId(window, &owner);
@@ -71,8 +67,7 @@ HWND WindowOf(const char* windowClass, DWORD pid)
 
 // Polls every millisecond until the process has its window; false when the
 // process ended first or the deadline passed.
-bool WaitForWindow(const Started& started, const char* windowClass, HWND* window)
-{
+bool WaitForWindow(const Started& started, const char* windowClass, HWND* window) {
     DWORD begin = GetTickCount();
     for (;;) {
         if ((*window = WindowOf(windowClass, started.pid)) != nullptr) return true;
@@ -81,7 +76,8 @@ bool WaitForWindow(const Started& started, const char* windowClass, HWND* window
             return false;
         }
         if (GetTickCount() - begin >= kWindowDeadlineMs) {
-            out("error=no window of class %s within %lu ms", windowClass, static_cast<unsigned long>(kWindowDeadlineMs));
+            out("error=no window of class %s within %lu ms", windowClass,
+                static_cast<unsigned long>(kWindowDeadlineMs));
             return false;
         }
     }
@@ -89,10 +85,9 @@ bool WaitForWindow(const Started& started, const char* windowClass, HWND* window
 
 // Closes a program by WM_CLOSE and waits for its end; a program that does not
 // end is terminated, and that counts as a broken measurement.
-bool Close(Started* started, HWND window)
-{
-    bool closed = PostMessageA(window, WM_CLOSE, 0, 0) &&
-                  WaitForSingleObject(started->process, kExitDeadlineMs) == WAIT_OBJECT_0;
+bool Close(Started* started, HWND window) {
+    bool closed =
+        PostMessageA(window, WM_CLOSE, 0, 0) && WaitForSingleObject(started->process, kExitDeadlineMs) == WAIT_OBJECT_0;
     if (!closed) {
         out("error=process %lu did not end after WM_CLOSE; terminated", static_cast<unsigned long>(started->pid));
         TerminateProcess(started->process, 1);
@@ -106,16 +101,14 @@ bool Close(Started* started, HWND window)
 // Waits until the shell's taskbar thread has handled what it was sent, e.g. the
 // removal of the tray icon of a program that just ended, so that its work does
 // not fall into the next program's timing.
-void SettleShell()
-{
+void SettleShell() {
     HWND taskbar = FindWindowA("Shell_TrayWnd", nullptr);
     DWORD_PTR result = 0;
     if (taskbar) SendMessageTimeoutA(taskbar, WM_NULL, 0, 0, SMTO_NORMAL, kExitDeadlineMs, &result);
 }
 
 // Starts a program and returns the milliseconds until its window exists.
-bool TimeStartup(const char* exe, const char* windowClass, double* ms)
-{
+bool TimeStartup(const char* exe, const char* windowClass, double* ms) {
     SettleShell();
     Started started = {};
     LARGE_INTEGER begin = Now();
@@ -131,16 +124,14 @@ bool TimeStartup(const char* exe, const char* windowClass, double* ms)
     return Close(&started, window);
 }
 
-bool NoWindowOf(const char* windowClass)
-{
+bool NoWindowOf(const char* windowClass) {
     if (!FindWindowA(windowClass, nullptr)) return true;
     out("error=a window of class %s exists already", windowClass);
     return false;
 }
 
 // Starts a program and returns the milliseconds until it has ended.
-bool TimeExit(const char* commandLine, double* ms, DWORD* code)
-{
+bool TimeExit(const char* commandLine, double* ms, DWORD* code) {
     SettleShell();
     Started started = {};
     LARGE_INTEGER begin = Now();
@@ -157,8 +148,7 @@ bool TimeExit(const char* commandLine, double* ms, DWORD* code)
     return ended;
 }
 
-bool ReadMemory(HANDLE process, PROCESS_MEMORY_COUNTERS* counters)
-{
+bool ReadMemory(HANDLE process, PROCESS_MEMORY_COUNTERS* counters) {
     *counters = PROCESS_MEMORY_COUNTERS{};
     counters->cb = sizeof *counters;
     if (GetProcessMemoryInfo(process, counters, sizeof *counters)) return true;
@@ -167,8 +157,7 @@ bool ReadMemory(HANDLE process, PROCESS_MEMORY_COUNTERS* counters)
 }
 
 // User and kernel time of every thread of the process, in 100 ns units.
-bool ProcessCpu(DWORD pid, unsigned long long* total, unsigned* threads)
-{
+bool ProcessCpu(DWORD pid, unsigned long long* total, unsigned* threads) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snapshot == INVALID_HANDLE_VALUE) {
         out("error=CreateToolhelp32Snapshot failed (%lu)", static_cast<unsigned long>(GetLastError()));
@@ -202,9 +191,7 @@ bool ProcessCpu(DWORD pid, unsigned long long* total, unsigned* threads)
 
 }  // namespace
 
-int cmdBenchStartup(unsigned long pairs, const char* exeA, const char* classA, const char* exeB,
-                    const char* classB)
-{
+int cmdBenchStartup(unsigned long pairs, const char* exeA, const char* classA, const char* exeB, const char* classB) {
     if (!NoWindowOf(classA) || !NoWindowOf(classB)) return kNo;
     // One pair first that is not counted: it reads both programs into the file cache.
     for (unsigned long i = 0; i <= pairs; ++i) {
@@ -215,8 +202,7 @@ int cmdBenchStartup(unsigned long pairs, const char* exeA, const char* classA, c
     return kOk;
 }
 
-int cmdBenchExit(unsigned long pairs, const char* commandA, const char* commandB)
-{
+int cmdBenchExit(unsigned long pairs, const char* commandA, const char* commandB) {
     // One pair first that is not counted, as in bench-startup.
     for (unsigned long i = 0; i <= pairs; ++i) {
         double a = 0, b = 0;
@@ -228,9 +214,8 @@ int cmdBenchExit(unsigned long pairs, const char* commandA, const char* commandB
     return kOk;
 }
 
-int cmdBenchMemory(unsigned long rounds, unsigned long ms, const char* exeA, const char* classA,
-                   const char* exeB, const char* classB)
-{
+int cmdBenchMemory(unsigned long rounds, unsigned long ms, const char* exeA, const char* classA, const char* exeB,
+                   const char* classB) {
     if (!NoWindowOf(classA) || !NoWindowOf(classB)) return kNo;
     for (unsigned long i = 0; i < rounds; ++i) {
         Started a = {}, b = {};
@@ -244,10 +229,14 @@ int cmdBenchMemory(unsigned long rounds, unsigned long ms, const char* exeA, con
             read = ReadMemory(a.process, &memoryA) && ReadMemory(b.process, &memoryB);
         }
         bool closed = true;
-        if (windowA) closed = Close(&a, windowA) && closed;
-        else if (a.process) TerminateProcess(a.process, 1);
-        if (windowB) closed = Close(&b, windowB) && closed;
-        else if (b.process) TerminateProcess(b.process, 1);
+        if (windowA)
+            closed = Close(&a, windowA) && closed;
+        else if (a.process)
+            TerminateProcess(a.process, 1);
+        if (windowB)
+            closed = Close(&b, windowB) && closed;
+        else if (b.process)
+            TerminateProcess(b.process, 1);
         if (!up || !read || !closed) return kNo;
         out("round=%lu a_pagefile=%lu a_workingset=%lu b_pagefile=%lu b_workingset=%lu", i,
             static_cast<unsigned long>(memoryA.PagefileUsage), static_cast<unsigned long>(memoryA.WorkingSetSize),
@@ -256,8 +245,7 @@ int cmdBenchMemory(unsigned long rounds, unsigned long ms, const char* exeA, con
     return kOk;
 }
 
-int cmdCpu(const char* windowClass, unsigned long ms)
-{
+int cmdCpu(const char* windowClass, unsigned long ms) {
     HWND window = FindWindowA(windowClass, nullptr);
     if (!window) {
         out("error=no window of class %s", windowClass);

@@ -9,8 +9,7 @@
 // bench-startup <pairs> <exeA> <classA> <exeB> <classB>: the time from
 // CreateProcess until a window of the class exists (polled every millisecond),
 // for each program of each pair; each copy is then closed by WM_CLOSE.
-int cmdBenchStartup(unsigned long pairs, const char* exeA, const char* classA, const char* exeB,
-                    const char* classB);
+int cmdBenchStartup(unsigned long pairs, const char* exeA, const char* classA, const char* exeB, const char* classB);
 
 // bench-exit <pairs> <command line A> <command line B>: the time from
 // CreateProcess until the process has ended, and its exit code.
@@ -20,8 +19,8 @@ int cmdBenchExit(unsigned long pairs, const char* commandA, const char* commandB
 // are started and left running for ms after their windows exist; then the
 // memory of each as Wine reports it to another process (GetProcessMemoryInfo:
 // PagefileUsage, WorkingSetSize); then both are closed.
-int cmdBenchMemory(unsigned long rounds, unsigned long ms, const char* exeA, const char* classA,
-                   const char* exeB, const char* classB);
+int cmdBenchMemory(unsigned long rounds, unsigned long ms, const char* exeA, const char* classA, const char* exeB,
+                   const char* classB);
 
 // cpu <class> <ms>: the CPU time (user and kernel, summed over the threads of
 // the process that owns the window of the class) spent during ms.

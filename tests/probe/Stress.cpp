@@ -218,10 +218,9 @@ typedef LONG(WINAPI* QuerySystemInformation)(ULONG, PVOID, ULONG, PULONG);
 // when the list cannot be read.
 bool countListedHandles(const DWORD* pids, unsigned long* counts, size_t n) {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    QuerySystemInformation query =
-        ntdll ? reinterpret_cast<QuerySystemInformation>(
-                    reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQuerySystemInformation")))
-              : nullptr;
+    QuerySystemInformation query = ntdll ? reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void*>(
+                                               GetProcAddress(ntdll, "NtQuerySystemInformation")))
+                                         : nullptr;
     if (!query) return false;
     const LONG kLengthMismatch = static_cast<LONG>(0xC0000004L);
     std::vector<BYTE> buffer(1 << 16);
@@ -237,7 +236,8 @@ bool countListedHandles(const DWORD* pids, unsigned long* counts, size_t n) {
         return false;
     }
     const HandleList* list = reinterpret_cast<const HandleList*>(buffer.data());
-    for (size_t k = 0; k < n; ++k) counts[k] = 0;
+    for (size_t k = 0; k < n; ++k)
+        counts[k] = 0;
     for (ULONG i = 0; i < list->count; ++i) {
         for (size_t k = 0; k < n; ++k) {
             if (list->entries[i].ownerPid == pids[k]) ++counts[k];
@@ -294,13 +294,15 @@ int cmdRace(int argc, char** argv) {
     }
     // All created and waiting: now they race.
     DWORD start = GetTickCount();
-    for (const PROCESS_INFORMATION& process : copies) ResumeThread(process.hThread);
+    for (const PROCESS_INFORMATION& process : copies)
+        ResumeThread(process.hThread);
     out("resumed_ms=%lu", static_cast<unsigned long>(GetTickCount() - start));
 
     // Until at most one runs on and that one shows its window (or the deadline).
     auto runningCount = [&] {
         unsigned n = 0;
-        for (const PROCESS_INFORMATION& process : copies) n += running(process.hProcess) ? 1 : 0;
+        for (const PROCESS_INFORMATION& process : copies)
+            n += running(process.hProcess) ? 1 : 0;
         return n;
     };
     bool settled = false;
@@ -476,7 +478,8 @@ int cmdProcUsage(int argc, char**) {
     // there as five more.
     if (listOk) {
         HANDLE events[5];
-        for (HANDLE& event : events) event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        for (HANDLE& event : events)
+            event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
         unsigned long more = 0;
         listOk = countListedHandles(&pids[1], &more, 1);
         for (HANDLE event : events) {

@@ -146,8 +146,8 @@ std::string windowText(HWND hwnd) {
         return std::string();
     std::vector<char> buffer(length + 2, '\0');
     DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutA(hwnd, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
-                             SMTO_ABORTIFHUNG, kSendTimeoutMs, &copied))
+    if (!SendMessageTimeoutA(hwnd, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()), SMTO_ABORTIFHUNG,
+                             kSendTimeoutMs, &copied))
         return std::string();
     return std::string(buffer.data(), copied);
 }
@@ -412,8 +412,10 @@ std::string quoteArgument(const std::string& arg) {
             ++backslashes;
             continue;
         }
-        if (c == '"') quoted.append(backslashes * 2 + 1, '\\');
-        else quoted.append(backslashes, '\\');
+        if (c == '"')
+            quoted.append(backslashes * 2 + 1, '\\');
+        else
+            quoted.append(backslashes, '\\');
         backslashes = 0;
         quoted += c;
     }
@@ -504,9 +506,7 @@ int postToApp(UINT message, WPARAM wParam, LPARAM lParam) {
     return ok ? kOk : kNo;
 }
 
-int cmdTrayNotify(unsigned long lParam) {
-    return postToApp(kTrayCallback, kTrayIconId, static_cast<LPARAM>(lParam));
-}
+int cmdTrayNotify(unsigned long lParam) { return postToApp(kTrayCallback, kTrayIconId, static_cast<LPARAM>(lParam)); }
 
 int cmdWaitMenu(DWORD ms) {
     HWND menu = nullptr;
@@ -532,8 +532,8 @@ bool parseVirtualKey(const char* text, UINT* vk) {
         const char* name;
         UINT vk;
     };
-    static const Named names[] = {{"escape", VK_ESCAPE}, {"esc", VK_ESCAPE}, {"return", VK_RETURN},
-                                  {"enter", VK_RETURN},  {"up", VK_UP},      {"down", VK_DOWN},
+    static const Named names[] = {{"escape", VK_ESCAPE}, {"esc", VK_ESCAPE},  {"return", VK_RETURN},
+                                  {"enter", VK_RETURN},  {"up", VK_UP},       {"down", VK_DOWN},
                                   {"left", VK_LEFT},     {"right", VK_RIGHT}, {"space", VK_SPACE}};
     for (const Named& n : names) {
         if (lstrcmpiA(text, n.name) == 0) {
@@ -714,9 +714,7 @@ int cmdTaskbarCreated(bool broadcast) {
     return sent ? kOk : kNo;
 }
 
-int cmdPostCommand(unsigned long id) {
-    return postToApp(WM_COMMAND, static_cast<WPARAM>(id), 0);
-}
+int cmdPostCommand(unsigned long id) { return postToApp(WM_COMMAND, static_cast<WPARAM>(id), 0); }
 
 // ---- the version box ----
 
@@ -921,8 +919,7 @@ BOOL CALLBACK collectResourceLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LO
 }
 
 LPCSTR resourceId(const std::string& name) {
-    if (!name.empty() && name[0] == '#')
-        return MAKEINTRESOURCEA(std::strtoul(name.c_str() + 1, nullptr, 10));
+    if (!name.empty() && name[0] == '#') return MAKEINTRESOURCEA(std::strtoul(name.c_str() + 1, nullptr, 10));
     return name.c_str();
 }
 
@@ -931,7 +928,8 @@ void printResources(HMODULE module, LPCSTR type, const char* label) {
     std::vector<std::string> names;
     EnumResourceNamesA(module, type, collectResourceName, reinterpret_cast<LONG_PTR>(&names));
     std::string joined;
-    for (const std::string& name : names) joined += (joined.empty() ? "" : ",") + name;
+    for (const std::string& name : names)
+        joined += (joined.empty() ? "" : ",") + name;
     out("res.%s.names=%s", label, joined.c_str());
     for (const std::string& name : names) {
         std::vector<WORD> languages;
@@ -946,7 +944,8 @@ void printResources(HMODULE module, LPCSTR type, const char* label) {
         out("res.%s.%s.langs=%s", label, name.c_str(), langs.c_str());
         if (languages.empty()) continue;
         HRSRC found = FindResourceExA(module, type, resourceId(name), languages[0]);
-        out("res.%s.%s.size=%lu", label, name.c_str(), static_cast<unsigned long>(found ? SizeofResource(module, found) : 0));
+        out("res.%s.%s.size=%lu", label, name.c_str(),
+            static_cast<unsigned long>(found ? SizeofResource(module, found) : 0));
         if (!found || type != RT_ICON) continue;
         const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
         if (!data || SizeofResource(module, found) < sizeof(BITMAPINFOHEADER)) continue;
@@ -968,8 +967,8 @@ void printIconGroup(HMODULE module, const char* name) {
     out("group.count=%u", count);
     for (unsigned i = 0; i < count && 6 + (i + 1) * 14 <= size; ++i) {
         const BYTE* e = data + 6 + i * 14;
-        unsigned long bytes = static_cast<unsigned long>(e[8] | (e[9] << 8) | (e[10] << 16)) |
-                              (static_cast<unsigned long>(e[11]) << 24);
+        unsigned long bytes =
+            static_cast<unsigned long>(e[8] | (e[9] << 8) | (e[10] << 16)) | (static_cast<unsigned long>(e[11]) << 24);
         out("group.%u=width=%u height=%u colors=%u planes=%u bits=%u bytes=%lu id=%u", i, e[0] ? e[0] : 256u,
             e[1] ? e[1] : 256u, e[2], static_cast<unsigned>(e[4] | (e[5] << 8)),
             static_cast<unsigned>(e[6] | (e[7] << 8)), bytes, static_cast<unsigned>(e[12] | (e[13] << 8)));
@@ -1017,7 +1016,8 @@ int cmdVersionInfo(const char* path) {
     UINT translationLength = 0;
     std::string translationText;
     if (VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations),
-                       &translationLength) && translations) {
+                       &translationLength) &&
+        translations) {
         for (UINT i = 0; i + 1 < translationLength / sizeof(WORD); i += 2) {
             char buffer[16];
             std::snprintf(buffer, sizeof buffer, "%04x,%04x", translations[i], translations[i + 1]);
@@ -1050,7 +1050,8 @@ int cmdVersionInfo(const char* path) {
                 BOOL ok = VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &valueLength);
                 size_t chars = 0;
                 if (ok && value) {
-                    while (chars < valueLength && value[chars]) ++chars;
+                    while (chars < valueLength && value[chars])
+                        ++chars;
                 }
                 out("str.%s.found=%d", key.c_str(), ok ? 1 : 0);
                 out("str.%s=%s", key.c_str(), ok && value ? wideToUtf8(value, chars).c_str() : "");

@@ -31,16 +31,15 @@
 
 namespace {
 
-constexpr int kSize = 32;             // width and height in pixels
-constexpr int kPaletteSize = 16;      // 4 bpp
+constexpr int kSize = 32;                   // width and height in pixels
+constexpr int kPaletteSize = 16;            // 4 bpp
 constexpr int kColourRowBytes = kSize / 2;  // 4 bpp: two pixels a byte
 constexpr int kMaskRowBytes = kSize / 8;    // 1 bpp, already a multiple of 4
 constexpr std::uint32_t kHeaderBytes = 40;  // BITMAPINFOHEADER
 constexpr std::uint32_t kPaletteBytes = kPaletteSize * 4;
-constexpr std::uint32_t kColourBytes = kColourRowBytes * kSize;  // 512
-constexpr std::uint32_t kMaskBytes = kMaskRowBytes * kSize;      // 128
-constexpr std::uint32_t kImageBytes =
-    kHeaderBytes + kPaletteBytes + kColourBytes + kMaskBytes;    // 744
+constexpr std::uint32_t kColourBytes = kColourRowBytes * kSize;                                  // 512
+constexpr std::uint32_t kMaskBytes = kMaskRowBytes * kSize;                                      // 128
+constexpr std::uint32_t kImageBytes = kHeaderBytes + kPaletteBytes + kColourBytes + kMaskBytes;  // 744
 constexpr std::uint32_t kDirBytes = 6 + 16;  // ICONDIR + one ICONDIRENTRY
 
 struct MapError : std::runtime_error {
@@ -91,29 +90,26 @@ void parseLegend(const std::string& line, IconMap& map) {
 
     if (key == ".") {
         if (value != "transparent")
-            throw MapError("'.' is always the transparent pixel; write '. = transparent', not '. = " +
-                           value + "'");
+            throw MapError("'.' is always the transparent pixel; write '. = transparent', not '. = " + value + "'");
         return;
     }
 
     if (key.empty() || key.size() > 3 || key.find_first_not_of("0123456789") != std::string::npos)
-        throw MapError("legend key '" + key +
-                       "' is not a palette index (0 to 15, in decimal) or '.'");
+        throw MapError("legend key '" + key + "' is not a palette index (0 to 15, in decimal) or '.'");
     const int index = std::stoi(key);
-    if (index > kPaletteSize - 1)
-        throw MapError("palette index " + std::to_string(index) + " is above 15");
-    if (map.entryCount == kPaletteSize)
-        throw MapError("more than 16 palette entries in the legend");
+    if (index > kPaletteSize - 1) throw MapError("palette index " + std::to_string(index) + " is above 15");
+    if (map.entryCount == kPaletteSize) throw MapError("more than 16 palette entries in the legend");
     if (map.defined[static_cast<std::size_t>(index)])
         throw MapError("palette index " + std::to_string(index) + " is defined twice");
 
     // The colour: exactly six hex digits, then optionally a space and a name.
     bool ok = value.size() >= 6;
-    for (std::size_t i = 0; ok && i < 6; ++i) ok = hexValue(value[i]) >= 0;
+    for (std::size_t i = 0; ok && i < 6; ++i)
+        ok = hexValue(value[i]) >= 0;
     if (ok && value.size() > 6) ok = value[6] == ' ' || value[6] == '\t';
     if (!ok)
-        throw MapError("palette index " + std::to_string(index) +
-                       ": colour must be six hex digits RRGGBB, got '" + value + "'");
+        throw MapError("palette index " + std::to_string(index) + ": colour must be six hex digits RRGGBB, got '" +
+                       value + "'");
 
     auto byteAt = [&value](std::size_t i) {
         return static_cast<std::uint8_t>(hexValue(value[i]) * 16 + hexValue(value[i + 1]));
@@ -128,11 +124,10 @@ void parseLegend(const std::string& line, IconMap& map) {
 
 void parseRow(const std::string& row, IconMap& map) {
     const int rowNumber = static_cast<int>(map.pixels.size()) + 1;
-    if (rowNumber > kSize)
-        throw MapError("more than 32 pixel rows");
+    if (rowNumber > kSize) throw MapError("more than 32 pixel rows");
     if (row.size() != static_cast<std::size_t>(kSize))
-        throw MapError("pixel row " + std::to_string(rowNumber) + " is " +
-                       std::to_string(row.size()) + " characters wide, expected 32");
+        throw MapError("pixel row " + std::to_string(rowNumber) + " is " + std::to_string(row.size()) +
+                       " characters wide, expected 32");
 
     std::array<int, kSize> pixels{};
     for (int x = 0; x < kSize; ++x) {
@@ -141,13 +136,11 @@ void parseRow(const std::string& row, IconMap& map) {
         if (c != '.') {
             index = hexValue(c);
             if (index < 0)
-                throw MapError("unknown character " + describeChar(c) + " in pixel row " +
-                               std::to_string(rowNumber) + ", column " + std::to_string(x + 1) +
-                               " (use 0-9, a-f or '.')");
+                throw MapError("unknown character " + describeChar(c) + " in pixel row " + std::to_string(rowNumber) +
+                               ", column " + std::to_string(x + 1) + " (use 0-9, a-f or '.')");
             if (!map.defined[static_cast<std::size_t>(index)])
-                throw MapError("pixel row " + std::to_string(rowNumber) + ", column " +
-                               std::to_string(x + 1) + " uses palette index " +
-                               std::to_string(index) + ", which the legend does not define");
+                throw MapError("pixel row " + std::to_string(rowNumber) + ", column " + std::to_string(x + 1) +
+                               " uses palette index " + std::to_string(index) + ", which the legend does not define");
         }
         pixels[static_cast<std::size_t>(x)] = index;
     }
@@ -165,8 +158,7 @@ IconMap parseMap(std::istream& in, const std::string& name) {
             const std::string text = trim(line);
             if (text.empty() || text[0] == '#') continue;
             if (text.find('=') != std::string::npos) {
-                if (!map.pixels.empty())
-                    throw MapError("legend line after the pixel rows; the legend comes first");
+                if (!map.pixels.empty()) throw MapError("legend line after the pixel rows; the legend comes first");
                 parseLegend(text, map);
             } else {
                 // Leading spaces would shift the row, so only the end is trimmed.
@@ -177,14 +169,11 @@ IconMap parseMap(std::istream& in, const std::string& name) {
         throw MapError(name + ":" + std::to_string(lineNumber) + ": " + e.what());
     }
     if (map.pixels.size() != static_cast<std::size_t>(kSize))
-        throw MapError(name + ": missing pixel rows: found " + std::to_string(map.pixels.size()) +
-                       ", expected 32");
+        throw MapError(name + ": missing pixel rows: found " + std::to_string(map.pixels.size()) + ", expected 32");
     return map;
 }
 
-void put8(std::vector<std::uint8_t>& out, unsigned v) {
-    out.push_back(static_cast<std::uint8_t>(v & 0xFFu));
-}
+void put8(std::vector<std::uint8_t>& out, unsigned v) { out.push_back(static_cast<std::uint8_t>(v & 0xFFu)); }
 void put16(std::vector<std::uint8_t>& out, unsigned v) {
     put8(out, v);
     put8(out, v >> 8);
@@ -220,8 +209,8 @@ std::vector<std::uint8_t> buildIcon(const IconMap& map) {
     put16(out, 4);  // bit count
     put32(out, 0);  // BI_RGB
     put32(out, kColourBytes + kMaskBytes);
-    put32(out, 0);  // x pels per metre
-    put32(out, 0);  // y pels per metre
+    put32(out, 0);             // x pels per metre
+    put32(out, 0);             // y pels per metre
     put32(out, kPaletteSize);  // colours used
     put32(out, 0);             // colours important
 
@@ -285,8 +274,7 @@ int main(int argc, char** argv) {
             std::cerr << "mkicon: cannot open " << outName << " for writing\n";
             return 1;
         }
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         out.close();
         if (!out) {
             std::cerr << "mkicon: error writing " << outName << "\n";

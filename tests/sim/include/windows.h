@@ -37,7 +37,11 @@ typedef const WCHAR* LPCWSTR;
 typedef WCHAR* LPWSTR;
 typedef BOOL* LPBOOL;
 
-#define SIM_DECLARE_HANDLE(name) struct name##__ { int unused; }; typedef struct name##__* name
+#define SIM_DECLARE_HANDLE(name) \
+    struct name##__ { \
+        int unused; \
+    }; \
+    typedef struct name##__* name
 SIM_DECLARE_HANDLE(HWND);
 SIM_DECLARE_HANDLE(HMENU);
 SIM_DECLARE_HANDLE(HICON);
@@ -50,8 +54,8 @@ typedef UINT EXECUTION_STATE;
 #define TRUE 1
 #define FALSE 0
 
-typedef LRESULT (CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
-typedef VOID (CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef VOID(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 
 typedef struct tagPOINT {
     LONG x;
@@ -170,21 +174,19 @@ DWORD WINAPI GetLastError();
 VOID WINAPI SetLastError(DWORD error);
 [[noreturn]] VOID WINAPI ExitProcess(UINT exitCode);
 EXECUTION_STATE WINAPI SetThreadExecutionState(EXECUTION_STATE flags);
-int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes,
-                               LPWSTR wide, int units);
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide, int units);
 HANDLE WINAPI GetProcessHeap();
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
 BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
-int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int units,
-                               LPSTR text, int bytes, LPCSTR defaultChar, LPBOOL usedDefault);
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int units, LPSTR text, int bytes,
+                               LPCSTR defaultChar, LPBOOL usedDefault);
 
 // user32
 LPSTR WINAPI CharNextA(LPCSTR p);
 HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name);
 ATOM WINAPI RegisterClassA(const WNDCLASSA* windowClass);
-HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style,
-                            int x, int y, int width, int height, HWND parent, HMENU menu,
-                            HINSTANCE instance, void* param);
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width,
+                            int height, HWND parent, HMENU menu, HINSTANCE instance, void* param);
 BOOL WINAPI UpdateWindow(HWND window);
 BOOL WINAPI DestroyWindow(HWND window);
 BOOL WINAPI IsWindow(HWND window);
@@ -204,8 +206,7 @@ HMENU WINAPI CreatePopupMenu();
 BOOL WINAPI AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, LPCSTR text);
 DWORD WINAPI CheckMenuItem(HMENU menu, UINT id, UINT flags);
 UINT WINAPI GetMenuState(HMENU menu, UINT id, UINT flags);
-BOOL WINAPI TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND owner,
-                           const RECT* rect);
+BOOL WINAPI TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND owner, const RECT* rect);
 BOOL WINAPI DestroyMenu(HMENU menu);
 BOOL WINAPI GetCursorPos(LPPOINT point);
 BOOL WINAPI SetForegroundWindow(HWND window);

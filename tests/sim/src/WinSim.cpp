@@ -218,11 +218,10 @@ LRESULT CallWindowProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam)
 {
     Window* window = Find(handle);
     LogCall("> WindowProc(%s, %s, %llu, %s)", Hwnd(handle).c_str(), MessageName(message).c_str(),
-               static_cast<unsigned long long>(wParam), LParamText(message, lParam).c_str());
+            static_cast<unsigned long long>(wParam), LParamText(message, lParam).c_str());
     if (!window->own) {
         const char* text = reinterpret_cast<const char*>(lParam);
-        window->received.push_back({ message, wParam,
-                                     message == WM_SETTEXT && text != nullptr ? text : "" });
+        window->received.push_back({ message, wParam, message == WM_SETTEXT && text != nullptr ? text : "" });
         return message == WM_SETTEXT ? TRUE : 0;
     }
     return window->proc(handle, message, wParam, lParam);
@@ -513,10 +512,18 @@ std::string Quote(const std::string& bytes)
 std::string MessageName(UINT message)
 {
     static const std::map<UINT, const char*> names = {
-        { WM_NULL, "WM_NULL" }, { WM_CREATE, "WM_CREATE" }, { WM_DESTROY, "WM_DESTROY" },
-        { WM_SETTEXT, "WM_SETTEXT" }, { WM_CLOSE, "WM_CLOSE" }, { WM_QUERYENDSESSION, "WM_QUERYENDSESSION" },
-        { WM_QUIT, "WM_QUIT" }, { WM_ENDSESSION, "WM_ENDSESSION" }, { WM_NCCREATE, "WM_NCCREATE" },
-        { WM_NCDESTROY, "WM_NCDESTROY" }, { WM_COMMAND, "WM_COMMAND" }, { WM_TIMER, "WM_TIMER" },
+        { WM_NULL, "WM_NULL" },
+        { WM_CREATE, "WM_CREATE" },
+        { WM_DESTROY, "WM_DESTROY" },
+        { WM_SETTEXT, "WM_SETTEXT" },
+        { WM_CLOSE, "WM_CLOSE" },
+        { WM_QUERYENDSESSION, "WM_QUERYENDSESSION" },
+        { WM_QUIT, "WM_QUIT" },
+        { WM_ENDSESSION, "WM_ENDSESSION" },
+        { WM_NCCREATE, "WM_NCCREATE" },
+        { WM_NCDESTROY, "WM_NCDESTROY" },
+        { WM_COMMAND, "WM_COMMAND" },
+        { WM_TIMER, "WM_TIMER" },
         { WM_USER + 100, "WM_TRAYNOTIFY" },
     };
     auto it = names.find(message);
@@ -529,9 +536,18 @@ std::string MessageName(UINT message)
     return Format("0x%04x", message);
 }
 
-DWORD Now() { return S.now; }
-void AdvanceClock(DWORD ms) { S.now += ms; }
-void SetTimeLimit(DWORD ms) { S.timeLimit = ms; }
+DWORD Now()
+{
+    return S.now;
+}
+void AdvanceClock(DWORD ms)
+{
+    S.now += ms;
+}
+void SetTimeLimit(DWORD ms)
+{
+    S.timeLimit = ms;
+}
 
 void At(DWORD at, std::function<void()> action)
 {
@@ -578,18 +594,48 @@ const std::vector<ForeignMessage>& ForeignMessages(HWND window)
 
 // The calls that ShouldFail is asked about, and those that cannot fail.
 const std::set<std::string> FailableCalls = {
-    "GetModuleHandleA", "CreateMutexA", "SetThreadExecutionState", "GetProcessHeap", "HeapAlloc", "HeapFree",
-    "MultiByteToWideChar", "WideCharToMultiByte", "LoadIconA", "RegisterClassA", "CreateWindowExA",
-    "UpdateWindow", "DestroyWindow", "FindWindowA", "SendMessageA", "GetMessageA", "TranslateMessage",
-    "DispatchMessageA", "RegisterWindowMessageA", "SetTimer", "KillTimer", "CreatePopupMenu", "AppendMenuA",
-    "CheckMenuItem", "GetMenuState", "TrackPopupMenu", "DestroyMenu", "GetCursorPos", "SetForegroundWindow",
-    "MessageBoxA", "mouse_event", "NIM_ADD", "NIM_DELETE",
+    "GetModuleHandleA",
+    "CreateMutexA",
+    "SetThreadExecutionState",
+    "GetProcessHeap",
+    "HeapAlloc",
+    "HeapFree",
+    "MultiByteToWideChar",
+    "WideCharToMultiByte",
+    "LoadIconA",
+    "RegisterClassA",
+    "CreateWindowExA",
+    "UpdateWindow",
+    "DestroyWindow",
+    "FindWindowA",
+    "SendMessageA",
+    "GetMessageA",
+    "TranslateMessage",
+    "DispatchMessageA",
+    "RegisterWindowMessageA",
+    "SetTimer",
+    "KillTimer",
+    "CreatePopupMenu",
+    "AppendMenuA",
+    "CheckMenuItem",
+    "GetMenuState",
+    "TrackPopupMenu",
+    "DestroyMenu",
+    "GetCursorPos",
+    "SetForegroundWindow",
+    "MessageBoxA",
+    "mouse_event",
+    "NIM_ADD",
+    "NIM_DELETE",
 };
 const std::set<std::string> UnfailingCalls = {
     "GetCommandLineA", "GetLastError", "ExitProcess", "PostQuitMessage", "DefWindowProcA",
 };
 
-void FailTimes(const std::string& call, int times) { FailNth(call, 1, times); }
+void FailTimes(const std::string& call, int times)
+{
+    FailNth(call, 1, times);
+}
 
 int PendingFailures()
 {
@@ -609,15 +655,24 @@ std::string FaultNameOf(const std::string& line)
     return name;
 }
 
-bool CanFail(const std::string& faultName) { return FailableCalls.count(faultName) != 0; }
-bool NeverFails(const std::string& faultName) { return UnfailingCalls.count(faultName) != 0; }
+bool CanFail(const std::string& faultName)
+{
+    return FailableCalls.count(faultName) != 0;
+}
+bool NeverFails(const std::string& faultName)
+{
+    return UnfailingCalls.count(faultName) != 0;
+}
 
 void FailNth(const std::string& call, int n, int times)
 {
     S.failures[call].skip = n - 1;
     S.failures[call].times = times;
 }
-void FailUntil(const std::string& call, DWORD until) { S.failures[call].until = until; }
+void FailUntil(const std::string& call, DWORD until)
+{
+    S.failures[call].until = until;
+}
 
 HWND MainWindowOf(const std::string& className)
 {
@@ -628,33 +683,90 @@ HWND MainWindowOf(const std::string& className)
     return nullptr;
 }
 
-bool WindowAlive(HWND window) { return Alive(window) != nullptr; }
-std::string WindowTitle(HWND window) { return Find(window)->title; }
-DWORD WindowStyle(HWND window) { return Find(window)->style; }
-DWORD WindowExStyle(HWND window) { return Find(window)->exStyle; }
-size_t TimerCount() { return S.timers.size(); }
-EXECUTION_STATE ContinuousState() { return S.continuous; }
-const std::vector<DWORD>& InputEvents() { return S.inputs; }
+bool WindowAlive(HWND window)
+{
+    return Alive(window) != nullptr;
+}
+std::string WindowTitle(HWND window)
+{
+    return Find(window)->title;
+}
+DWORD WindowStyle(HWND window)
+{
+    return Find(window)->style;
+}
+DWORD WindowExStyle(HWND window)
+{
+    return Find(window)->exStyle;
+}
+size_t TimerCount()
+{
+    return S.timers.size();
+}
+EXECUTION_STATE ContinuousState()
+{
+    return S.continuous;
+}
+const std::vector<DWORD>& InputEvents()
+{
+    return S.inputs;
+}
 
-size_t LiveBlocks() { return S.blocks.size(); }
-size_t BlocksAllocated() { return S.blocksAllocated; }
-void FillNewBlocks(const std::string& pattern) { S.newBlockFill = pattern; }
+size_t LiveBlocks()
+{
+    return S.blocks.size();
+}
+size_t BlocksAllocated()
+{
+    return S.blocksAllocated;
+}
+void FillNewBlocks(const std::string& pattern)
+{
+    S.newBlockFill = pattern;
+}
 
-bool MenuExists(HMENU menu) { return FindMenu(menu) != nullptr; }
-std::vector<MenuItem> MenuItems(HMENU menu) { return FindMenu(menu)->items; }
+bool MenuExists(HMENU menu)
+{
+    return FindMenu(menu) != nullptr;
+}
+std::vector<MenuItem> MenuItems(HMENU menu)
+{
+    return FindMenu(menu)->items;
+}
 
 size_t MenuCount()
 {
     return static_cast<size_t>(std::count_if(S.menus.begin(), S.menus.end(), [](const Menu& m) { return m.alive; }));
 }
 
-void ScriptMenuChoice(UINT command, DWORD openMs) { S.menuScripts.push_back({ command, openMs }); }
-int MenusShown() { return S.menusShown; }
-std::vector<TrayIcon> TrayIcons() { return S.tray; }
-void ScriptMessageBox(DWORD openMs) { S.boxScripts.push_back(openMs); }
-int MessageBoxesShown() { return S.boxesShown; }
-HICON MainIcon() { return TheMainIcon; }
-void SetCursor(LONG x, LONG y) { S.cursor = POINT{ x, y }; }
+void ScriptMenuChoice(UINT command, DWORD openMs)
+{
+    S.menuScripts.push_back({ command, openMs });
+}
+int MenusShown()
+{
+    return S.menusShown;
+}
+std::vector<TrayIcon> TrayIcons()
+{
+    return S.tray;
+}
+void ScriptMessageBox(DWORD openMs)
+{
+    S.boxScripts.push_back(openMs);
+}
+int MessageBoxesShown()
+{
+    return S.boxesShown;
+}
+HICON MainIcon()
+{
+    return TheMainIcon;
+}
+void SetCursor(LONG x, LONG y)
+{
+    S.cursor = POINT{ x, y };
+}
 
 }  // namespace sim
 
@@ -683,8 +795,8 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, 
         S.lastError = S.mutexes.insert(name).second ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS;
         handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x100 + 4 * ++S.mutexHandles));
     }
-    LogCall("CreateMutexA(%s, %s, %s) = %s", attributes == nullptr ? "null" : "attributes",
-               Bool(initialOwner).c_str(), Str(name).c_str(), handle == nullptr ? "null" : "handle");
+    LogCall("CreateMutexA(%s, %s, %s) = %s", attributes == nullptr ? "null" : "attributes", Bool(initialOwner).c_str(),
+            Str(name).c_str(), handle == nullptr ? "null" : "handle");
     return handle;
 }
 
@@ -784,11 +896,11 @@ static int ConvertToWide(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPW
     return static_cast<int>(converted.size());
 }
 
-static int ConvertToAnsi(UINT codePage, DWORD flags, LPCWSTR wide, int units, LPSTR text, int bytes,
-                         LPCSTR defaultChar, LPBOOL usedDefault)
+static int ConvertToAnsi(UINT codePage, DWORD flags, LPCWSTR wide, int units, LPSTR text, int bytes, LPCSTR defaultChar,
+                         LPBOOL usedDefault)
 {
-    if (codePage != CP_ACP || flags != 0 || wide == nullptr || units == 0 || bytes < 0 ||
-        defaultChar != nullptr || usedDefault != nullptr) {
+    if (codePage != CP_ACP || flags != 0 || wide == nullptr || units == 0 || bytes < 0 || defaultChar != nullptr ||
+        usedDefault != nullptr) {
         S.lastError = ERROR_INVALID_PARAMETER;
         return 0;
     }
@@ -814,7 +926,7 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int byte
 {
     int result = ConvertToWide(codePage, flags, text, bytes, wide, units);
     LogCall("MultiByteToWideChar(%u, 0x%x, %d bytes, %s, %d units) = %d", codePage, flags, bytes,
-               wide == nullptr ? "null" : "buffer", units, result);
+            wide == nullptr ? "null" : "buffer", units, result);
     return result;
 }
 
@@ -823,7 +935,7 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int uni
 {
     int result = ConvertToAnsi(codePage, flags, wide, units, text, bytes, defaultChar, usedDefault);
     LogCall("WideCharToMultiByte(%u, 0x%x, %d units, %s, %d bytes) = %d", codePage, flags, units,
-               text == nullptr ? "null" : "buffer", bytes, result);
+            text == nullptr ? "null" : "buffer", bytes, result);
     return result;
 }
 
@@ -844,7 +956,7 @@ HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name)
     if (instance == TheModule && name != nullptr && strcmp(name, "MAINICON") == 0 && !ShouldFail("LoadIconA"))
         icon = TheMainIcon;
     LogCall("LoadIconA(%s, %s) = %s", instance == TheModule ? "module" : "other", Str(name).c_str(),
-               icon != nullptr ? "MAINICON" : "null");
+            icon != nullptr ? "MAINICON" : "null");
     return icon;
 }
 
@@ -858,28 +970,28 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA* c)
         atom = static_cast<ATOM>(0xC000 + S.classes.size());
     }
     LogCall("RegisterClassA(style=%u, proc=%s, extra=%d/%d, instance=%s, icon=%s, cursor=%s, "
-               "background=%s, menu=%s, class=%s) = %s",
-               c->style, c->lpfnWndProc != nullptr ? "set" : "null", c->cbClsExtra, c->cbWndExtra,
-               c->hInstance == TheModule ? "module" : "other", c->hIcon == TheMainIcon ? "MAINICON" : "other",
-               c->hCursor == nullptr ? "null" : "set", c->hbrBackground == nullptr ? "null" : "set",
-               Str(c->lpszMenuName).c_str(), Str(c->lpszClassName).c_str(), atom != 0 ? "atom" : "0");
+            "background=%s, menu=%s, class=%s) = %s",
+            c->style, c->lpfnWndProc != nullptr ? "set" : "null", c->cbClsExtra, c->cbWndExtra,
+            c->hInstance == TheModule ? "module" : "other", c->hIcon == TheMainIcon ? "MAINICON" : "other",
+            c->hCursor == nullptr ? "null" : "set", c->hbrBackground == nullptr ? "null" : "set",
+            Str(c->lpszMenuName).c_str(), Str(c->lpszClassName).c_str(), atom != 0 ? "atom" : "0");
     return atom;
 }
 
-HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
-                            int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void* param)
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width,
+                            int height, HWND parent, HMENU menu, HINSTANCE instance, void* param)
 {
-    std::string args = Format("CreateWindowExA(%u, %s, %s, 0x%08x, %d, %d, %d, %d, %s, %s, %s, %s)", exStyle,
-                              Str(className).c_str(), Str(windowName).c_str(), style, x, y, width, height,
-                              Hwnd(parent).c_str(), Hmenu(menu).c_str(),
-                              instance == TheModule ? "module" : "other", param == nullptr ? "null" : "set");
+    std::string args =
+        Format("CreateWindowExA(%u, %s, %s, 0x%08x, %d, %d, %d, %d, %s, %s, %s, %s)", exStyle, Str(className).c_str(),
+               Str(windowName).c_str(), style, x, y, width, height, Hwnd(parent).c_str(), Hmenu(menu).c_str(),
+               instance == TheModule ? "module" : "other", param == nullptr ? "null" : "set");
     auto c = S.classes.find(className);
     if (ShouldFail("CreateWindowExA") || c == S.classes.end()) {
         Log(args + " = null");
         return nullptr;
     }
-    S.windows.push_back(Window{ true, true, className, windowName != nullptr ? windowName : "", style, exStyle,
-                                c->second.lpfnWndProc, {} });
+    S.windows.push_back(Window{
+        true, true, className, windowName != nullptr ? windowName : "", style, exStyle, c->second.lpfnWndProc, {} });
     HWND handle = Handle(S.windows.size() - 1);
     Log(args + " = " + Hwnd(handle));
     CallWindowProc(handle, WM_CREATE, 0, 0);
@@ -903,9 +1015,9 @@ BOOL WINAPI DestroyWindow(HWND handle)
     }
     LogCall("DestroyWindow(%s)", Hwnd(handle).c_str());
     // The window's timers end with it.
-    S.timers.erase(std::remove_if(S.timers.begin(), S.timers.end(),
-                                  [handle](const Timer& t) { return t.window == handle; }),
-                   S.timers.end());
+    S.timers.erase(
+        std::remove_if(S.timers.begin(), S.timers.end(), [handle](const Timer& t) { return t.window == handle; }),
+        S.timers.end());
     CallWindowProc(handle, WM_DESTROY, 0, 0);
     CallWindowProc(handle, WM_NCDESTROY, 0, 0);
     Find(handle)->alive = false;
@@ -920,7 +1032,7 @@ BOOL WINAPI IsWindow(HWND window)
 LRESULT WINAPI DefWindowProcA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam)
 {
     LogCall("DefWindowProcA(%s, %s, %llu, %s)", Hwnd(handle).c_str(), MessageName(message).c_str(),
-               static_cast<unsigned long long>(wParam), LParamText(message, lParam).c_str());
+            static_cast<unsigned long long>(wParam), LParamText(message, lParam).c_str());
     Window* window = Alive(handle);
     if (window == nullptr)
         return 0;
@@ -930,13 +1042,9 @@ LRESULT WINAPI DefWindowProcA(HWND handle, UINT message, WPARAM wParam, LPARAM l
         window->title = text != nullptr ? text : "";
         return TRUE;
     }
-    case WM_CLOSE:
-        DestroyWindow(handle);
-        return 0;
-    case WM_QUERYENDSESSION:
-        return TRUE;
-    default:
-        return 0;
+    case WM_CLOSE: DestroyWindow(handle); return 0;
+    case WM_QUERYENDSESSION: return TRUE;
+    default: return 0;
     }
 }
 
@@ -966,7 +1074,7 @@ int WINAPI GetWindowTextA(HWND handle, LPSTR text, int size)
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     LogCall("SendMessageA(%s, %s, %llu, %s)", Hwnd(window).c_str(), MessageName(message).c_str(),
-               static_cast<unsigned long long>(wParam), LParamText(message, lParam).c_str());
+            static_cast<unsigned long long>(wParam), LParamText(message, lParam).c_str());
     if (Alive(window) == nullptr) {
         S.lastError = ERROR_INVALID_WINDOW_HANDLE;
         return 0;
@@ -981,7 +1089,7 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     LogCall("PostMessageA(%s, %s, %llu, %lld)", Hwnd(window).c_str(), MessageName(message).c_str(),
-               static_cast<unsigned long long>(wParam), static_cast<long long>(lParam));
+            static_cast<unsigned long long>(wParam), static_cast<long long>(lParam));
     if (Alive(window) == nullptr)
         return FALSE;
     S.posted.push_back(MSG{ window, message, wParam, lParam, S.now, S.cursor });
@@ -1045,8 +1153,8 @@ UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc)
         S.timers.push_back(Timer{ window, id, elapse, S.now + elapse });
         result = id;
     }
-    LogCall("SetTimer(%s, %llu, %u, %s) = %llu", Hwnd(window).c_str(), static_cast<unsigned long long>(id),
-               elapse, proc == nullptr ? "null" : "proc", static_cast<unsigned long long>(result));
+    LogCall("SetTimer(%s, %llu, %u, %s) = %llu", Hwnd(window).c_str(), static_cast<unsigned long long>(id), elapse,
+            proc == nullptr ? "null" : "proc", static_cast<unsigned long long>(result));
     return result;
 }
 
@@ -1058,7 +1166,7 @@ BOOL WINAPI KillTimer(HWND window, UINT_PTR id)
     if (result)
         S.timers.erase(it);
     LogCall("KillTimer(%s, %llu) = %s", Hwnd(window).c_str(), static_cast<unsigned long long>(id),
-               Bool(result).c_str());
+            Bool(result).c_str());
     return result;
 }
 
@@ -1077,8 +1185,8 @@ HMENU WINAPI CreatePopupMenu()
 
 BOOL WINAPI AppendMenuA(HMENU handle, UINT flags, UINT_PTR id, LPCSTR text)
 {
-    LogCall("AppendMenuA(%s, 0x%x, %llu, %s)", Hmenu(handle).c_str(), flags,
-               static_cast<unsigned long long>(id), Str(text).c_str());
+    LogCall("AppendMenuA(%s, 0x%x, %llu, %s)", Hmenu(handle).c_str(), flags, static_cast<unsigned long long>(id),
+            Str(text).c_str());
     Menu* menu = FindMenu(handle);
     if (menu == nullptr || ShouldFail("AppendMenuA"))
         return FALSE;
@@ -1108,7 +1216,7 @@ UINT WINAPI GetMenuState(HMENU menu, UINT id, UINT flags)
 BOOL WINAPI TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND owner, const RECT* rect)
 {
     LogCall("TrackPopupMenu(%s, 0x%x, %d, %d, %d, %s, %s)", Hmenu(menu).c_str(), flags, x, y, reserved,
-               Hwnd(owner).c_str(), rect == nullptr ? "null" : "rect");
+            Hwnd(owner).c_str(), rect == nullptr ? "null" : "rect");
     if (FindMenu(menu) == nullptr || Alive(owner) == nullptr || ShouldFail("TrackPopupMenu"))
         return FALSE;
     ++S.menusShown;
@@ -1152,8 +1260,7 @@ BOOL WINAPI SetForegroundWindow(HWND window)
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 {
-    LogCall("MessageBoxA(%s, %s, %s, 0x%08x)", Hwnd(owner).c_str(), Str(text).c_str(), Str(caption).c_str(),
-               type);
+    LogCall("MessageBoxA(%s, %s, %s, 0x%08x)", Hwnd(owner).c_str(), Str(text).c_str(), Str(caption).c_str(), type);
     if (ShouldFail("MessageBoxA"))
         return 0;
     ++S.boxesShown;
@@ -1168,8 +1275,7 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 
 VOID WINAPI mouse_event(DWORD flags, DWORD dx, DWORD dy, DWORD data, ULONG_PTR extraInfo)
 {
-    LogCall("mouse_event(0x%04x, %u, %u, %u, %llu)", flags, dx, dy, data,
-               static_cast<unsigned long long>(extraInfo));
+    LogCall("mouse_event(0x%04x, %u, %u, %u, %llu)", flags, dx, dy, data, static_cast<unsigned long long>(extraInfo));
     // The system may drop an injected input (a window of higher integrity
     // has the focus) without telling the caller.
     if (!ShouldFail("mouse_event"))
@@ -1197,8 +1303,10 @@ BOOL WINAPI Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data)
         result = TRUE;
     }
     LogCall("Shell_NotifyIconA(%s, size=%u, %s, id=%u, flags=%u, callback=%u, icon=%s, tip=\"%s\") = %s", op,
-               data->cbSize, Hwnd(data->hWnd).c_str(), data->uID, data->uFlags, data->uCallbackMessage,
-               data->hIcon == TheMainIcon ? "MAINICON" : data->hIcon == nullptr ? "null" : "other",
-               Quote(std::string(data->szTip, strnlen(data->szTip, 64))).c_str(), Bool(result).c_str());
+            data->cbSize, Hwnd(data->hWnd).c_str(), data->uID, data->uFlags, data->uCallbackMessage,
+            data->hIcon == TheMainIcon ? "MAINICON"
+            : data->hIcon == nullptr   ? "null"
+                                       : "other",
+            Quote(std::string(data->szTip, strnlen(data->szTip, 64))).c_str(), Bool(result).c_str());
     return result;
 }

@@ -41,3 +41,11 @@ set_tests_properties(fuzz.received_text PROPERTIES TIMEOUT 600)
 add_test(NAME sanitized.fault_sweep COMMAND ${CMAKE_BINARY_DIR}/fuzz/fault_sweep_sanitized)
 set_tests_properties(sanitized.fault_sweep PROPERTIES
     TIMEOUT 300 ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=halt_on_error=1")
+
+# The layout of every C++ file, and the static checks of the program's sources
+# compiled as this build compiles them (compile_commands.json).
+add_test(NAME style.format COMMAND bash ${CMAKE_SOURCE_DIR}/tests/style/check-format.sh ${CMAKE_SOURCE_DIR})
+set_tests_properties(style.format PROPERTIES TIMEOUT 120)
+list(TRANSFORM OVQ_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/ OUTPUT_VARIABLE ovq_source_paths)
+add_test(NAME style.tidy COMMAND bash ${CMAKE_SOURCE_DIR}/tests/style/check-tidy.sh ${CMAKE_BINARY_DIR} ${ovq_source_paths})
+set_tests_properties(style.tidy PROPERTIES TIMEOUT 300)

@@ -12,6 +12,8 @@ set -euo pipefail
 PACKAGES=(
     # host build and unit tests (clang for the fuzzer and sanitizer builds)
     cmake make g++ clang libgtest-dev libgmock-dev
+    # the layout and static checks of the sources
+    clang-format clang-tidy
     # the 32-bit Windows cross build, with MinGW GCC and with clang and lld
     g++-mingw-w64-i686 lld
     # running the program: 32-bit Wine on a private X server

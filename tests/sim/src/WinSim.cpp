@@ -118,16 +118,22 @@ HANDLE const TheHeap = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x3A0000)
 
 // ---- formatting -----------------------------------------------------------
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...)
+std::string FormatList(const char* format, va_list args)
 {
-    va_list args;
-    va_start(args, format);
     va_list again;
     va_copy(again, args);
     std::string out(static_cast<size_t>(vsnprintf(nullptr, 0, format, args)), '\0');
     vsnprintf(&out[0], out.size() + 1, format, again);
     va_end(again);
+    return out;
+}
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::string out = FormatList(format, args);
     va_end(args);
     return out;
 }
@@ -146,13 +152,8 @@ void LogCall(const char* format, ...)
         return;
     va_list args;
     va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    std::string line(static_cast<size_t>(vsnprintf(nullptr, 0, format, args)), '\0');
-    vsnprintf(&line[0], line.size() + 1, format, again);
-    va_end(again);
+    S.calls.push_back(FormatList(format, args));
     va_end(args);
-    S.calls.push_back(line);
 }
 
 std::string Hwnd(HWND window)

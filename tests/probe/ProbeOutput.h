@@ -1,9 +1,14 @@
-// What every probe command shares: ovq's window class, the exit codes and the
-// key=value output on stdout.
+// What every probe command shares: ovq's window class, the exit codes, the
+// key=value output on stdout, and the reading of numbers, class names and
+// command lines.
 #pragma once
+
+#include <windows.h>
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
 inline constexpr char kAppClass[] = "TApp_TOOLScrBlock";
 
@@ -17,4 +22,50 @@ inline void out(const char* format, ...) {
     va_end(args);
     std::fputc('\n', stdout);
     std::fflush(stdout);
+}
+
+// A whole decimal, hex (0x) or octal number, and nothing after it.
+inline bool parseNumber(const char* text, unsigned long* value) {
+    if (!text || !*text) return false;
+    char* end = nullptr;
+    *value = std::strtoul(text, &end, 0);
+    return end && *end == '\0';
+}
+
+inline std::string className(HWND hwnd) {
+    char buffer[256] = {};
+    GetClassNameA(hwnd, buffer, sizeof buffer);
+    return buffer;
+}
+
+// Quotes one argument so that the child's C runtime parses it back unchanged.
+inline std::string quoteArgument(const std::string& arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == '"')
+            quoted.append(backslashes * 2 + 1, '\\');
+        else
+            quoted.append(backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, '\\');
+    quoted += '"';
+    return quoted;
+}
+
+// A program and its arguments as one command line.
+inline std::string commandLine(int argc, char** argv) {
+    std::string line;
+    for (int i = 0; i < argc; ++i) {
+        if (i) line += ' ';
+        line += quoteArgument(argv[i]);
+    }
+    return line;
 }

@@ -19,20 +19,7 @@ namespace {
 const UINT kSendTimeoutMs = 10000;
 const DWORD kPollMs = 20;
 
-bool parseNumber(const char* text, unsigned long* value) {
-    if (!text || !*text) return false;
-    char* end = nullptr;
-    *value = std::strtoul(text, &end, 0);
-    return end && *end == '\0';
-}
-
 unsigned long lastError() { return static_cast<unsigned long>(GetLastError()); }
-
-std::string className(HWND hwnd) {
-    char buffer[256] = {};
-    GetClassNameA(hwnd, buffer, sizeof buffer);
-    return buffer;
-}
 
 // Every top-level window of ovq's class, shown or hidden, with its process.
 struct AppWindows {
@@ -64,27 +51,6 @@ std::string joinNumbers(const std::vector<DWORD>& numbers) {
         text += std::to_string(n);
     }
     return text;
-}
-
-// The exe and its arguments as one command line; arguments with blanks or quotes
-// are quoted (none of ours has a backslash before a quote).
-std::string commandLine(int argc, char** argv) {
-    std::string line;
-    for (int i = 0; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (i) line += ' ';
-        if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) {
-            line += arg;
-            continue;
-        }
-        line += '"';
-        for (char c : arg) {
-            if (c == '"') line += '\\';
-            line += c;
-        }
-        line += '"';
-    }
-    return line;
 }
 
 bool startProcess(const std::string& line, DWORD flags, HANDLE job, PROCESS_INFORMATION* process) {

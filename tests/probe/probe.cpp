@@ -78,13 +78,6 @@ const WPARAM kTrayIconId = 13;
 const DWORD kPollMs = 20;
 const UINT kSendTimeoutMs = 10000;
 
-bool parseNumber(const char* text, unsigned long* value) {
-    if (!text || !*text) return false;
-    char* end = nullptr;
-    *value = std::strtoul(text, &end, 0);
-    return end && *end == '\0';
-}
-
 bool parseMs(const char* text, DWORD* ms) {
     unsigned long value = 0;
     if (!parseNumber(text, &value)) return false;
@@ -150,12 +143,6 @@ std::string windowText(HWND hwnd) {
                              kSendTimeoutMs, &copied))
         return std::string();
     return std::string(buffer.data(), copied);
-}
-
-std::string className(HWND hwnd) {
-    char buffer[256] = {};
-    GetClassNameA(hwnd, buffer, sizeof buffer);
-    return buffer;
 }
 
 HWND findApp() { return FindWindowA(kAppClass, nullptr); }
@@ -402,40 +389,14 @@ int cmdIdleWatch(DWORD ms) {
     return kOk;
 }
 
-// Quotes one argument so that the child's C runtime parses it back unchanged.
-std::string quoteArgument(const std::string& arg) {
-    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
-    std::string quoted = "\"";
-    size_t backslashes = 0;
-    for (char c : arg) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == '"')
-            quoted.append(backslashes * 2 + 1, '\\');
-        else
-            quoted.append(backslashes, '\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(backslashes * 2, '\\');
-    quoted += '"';
-    return quoted;
-}
-
 // Runs a program and reports its full 32-bit exit code (the Linux exit status
 // of `wine prog.exe` keeps only the low 8 bits).
 int cmdRun(int argc, char** argv) {
-    std::string commandLine;
-    for (int i = 0; i < argc; ++i) {
-        if (i) commandLine += ' ';
-        commandLine += quoteArgument(argv[i]);
-    }
+    std::string line = commandLine(argc, argv);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
+    std::vector<char> mutableLine(line.begin(), line.end());
     mutableLine.push_back('\0');
     if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &process)) {

@@ -28,16 +28,7 @@ say() { printf 'run.sh: %s\n' "$*" >&2; }
 
 mkdir -p "$OVQ_WINE_STATE"
 if [[ ${OVQ_SKIP_BUILD:-0} != 1 ]]; then
-    build_log="$OVQ_WINE_STATE/build.log"
-    say "building the win32 preset (log: $build_log)"
-    if ! {
-        (cd "$ROOT" && { [[ -f $BUILD_DIR/CMakeCache.txt ]] || cmake --preset win32; } &&
-            cmake --build --preset win32)
-    } >"$build_log" 2>&1; then
-        tail -n 40 "$build_log" >&2
-        say "the build failed"
-        exit 2
-    fi
+    "$ROOT/scripts/build-win32.sh" "$OVQ_WINE_STATE/build.log"
 fi
 OVQ_EXE="$BUILD_DIR/ovq.exe"
 PROBE_EXE="$BUILD_DIR/probe.exe"

@@ -35,14 +35,7 @@ say() { printf 'screenshots.sh: %s\n' "$*" >&2; }
 
 if [[ ${OVQ_SKIP_BUILD:-0} != 1 ]]; then
     "$ROOT/scripts/install-deps.sh"
-    mkdir -p "$ROOT/build"
-    say "building the win32 preset (log: $ROOT/build/screenshots-build.log)"
-    if ! (cd "$ROOT" && { [[ -f $BUILD_DIR/CMakeCache.txt ]] || cmake --preset win32; } &&
-        cmake --build --preset win32) >"$ROOT/build/screenshots-build.log" 2>&1; then
-        tail -n 40 "$ROOT/build/screenshots-build.log" >&2
-        say "the build failed"
-        exit 2
-    fi
+    "$ROOT/scripts/build-win32.sh" "$ROOT/build/screenshots-build.log"
 fi
 OVQ_EXE="$BUILD_DIR/ovq.exe"
 PROBE_EXE="$BUILD_DIR/probe.exe"

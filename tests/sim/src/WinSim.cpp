@@ -101,15 +101,17 @@ struct State {
 
 State S;
 
-// The heap goes with the process: what the last run still held is freed at
-// the end of the test program, as Reset frees it between runs.
+// The heap goes with the process: what a run still holds is freed when the
+// next one starts (Reset) and when the test program ends.
+void FreeHeap()
+{
+    for (const auto& block : S.blocks)
+        free(block.first);
+    S.blocks.clear();
+}
+
 struct HeapAtExit {
-    ~HeapAtExit()
-    {
-        for (const auto& block : S.blocks)
-            free(block.first);
-        S.blocks.clear();
-    }
+    ~HeapAtExit() { FreeHeap(); }
 } TheHeapAtExit;
 
 HICON const TheMainIcon = reinterpret_cast<HICON>(static_cast<uintptr_t>(0x1C0));
@@ -459,9 +461,7 @@ std::string ToCp932(const char16_t* units, size_t length)
 
 void Reset()
 {
-    // The heap goes with the process.
-    for (const auto& block : S.blocks)
-        free(block.first);
+    FreeHeap();
     S = State{};
 }
 

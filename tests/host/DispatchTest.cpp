@@ -47,8 +47,7 @@ TEST_F(DispatchTest, CommandsChangeTheSwitchOrEndTheProgram)
     // clang-format on
     for (const DispatchCase& c : cases) {
         SCOPED_TRACE(c.name);
-        sim::Reset();
-        App = AppState{};
+        StartAfresh();
         bool checked = false;
         bool alive = true;
         sim::At(100, [&] {
@@ -156,8 +155,7 @@ TEST_F(DispatchTest, OwnArgumentsActBeforeTheFirstTick)
     // clang-format on
     for (const LaunchCase& c : cases) {
         SCOPED_TRACE(c.commandLine);
-        sim::Reset();
-        App = AppState{};
+        StartAfresh();
         bool checked = false;
         sim::At(100, [&] { checked = PermitChecked(); });
         CloseAt(1000);

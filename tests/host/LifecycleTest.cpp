@@ -182,8 +182,7 @@ TEST_F(LifecycleTest, ExitCodes)
     // clang-format on
     for (const ExitCase& c : cases) {
         SCOPED_TRACE(c.name);
-        sim::Reset();
-        App = AppState{};
+        StartAfresh();
         c.prepare();
         EXPECT_EQ(sim::RunProgram(c.commandLine), c.exitCode);
     }
@@ -247,8 +246,7 @@ TEST_F(LifecycleTest, FailedStartUpCreatesNothingMore)
     EXPECT_EQ(sim::MenuCount(), 0u);
     EXPECT_TRUE(sim::CallsOf({ "SetThreadExecutionState", "Shell_NotifyIconA", "SetTimer" }).empty());
 
-    sim::Reset();
-    App = AppState{};
+    StartAfresh();
     sim::FailTimes("RegisterClassA", 1);
     EXPECT_EQ(sim::RunProgram("ovq.exe"), 1u);
     EXPECT_TRUE(sim::CallsOf({ "CreateWindowExA", "CreatePopupMenu" }).empty());

@@ -16,8 +16,7 @@ TEST_F(MemoryTest, CommandStringThatCannotBeHadEndsTheStartWithOne)
 {
     for (const char* call : { "GetProcessHeap", "HeapAlloc" }) {
         SCOPED_TRACE(call);
-        sim::Reset();
-        App = AppState{};
+        StartAfresh();
         sim::FailTimes(call, 1);
         EXPECT_EQ(sim::RunProgram("ovq.exe -s"), 1u);
         EXPECT_EQ(sim::Calls().back(), "ExitProcess(1)");
@@ -52,8 +51,7 @@ TEST_F(MemoryTest, ReceivedTextWhoseMemoryCannotBeHadIsStoredAndItsCommandsSkipp
     // clang-format on
     for (const TextFault& c : cases) {
         SCOPED_TRACE(c.name);
-        sim::Reset();
-        App = AppState{};
+        StartAfresh();
         const std::string text = c.text;
         bool checked = true;
         size_t blocks = 0;
@@ -96,8 +94,7 @@ TEST_F(MemoryTest, ConversionThatFailsLeavesNoUnwrittenTextBehind)
     // clang-format on
     for (const UnwrittenBlock& c : cases) {
         SCOPED_TRACE(c.name);
-        sim::Reset();
-        App = AppState{};
+        StartAfresh();
         const std::string text = c.text;
         bool alive = false;
         bool checked = false;

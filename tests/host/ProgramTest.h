@@ -13,7 +13,10 @@
 
 class ProgramTest : public ::testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { StartAfresh(); }
+
+    // A new process: the simulated Windows and the program's state as at start.
+    static void StartAfresh()
     {
         sim::Reset();
         App = AppState{};

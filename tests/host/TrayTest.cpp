@@ -72,8 +72,7 @@ TEST_F(TrayTest, PermitSwitchFollowsItsStateTable)
     for (const Case& c : cases) {
         for (bool startChecked : { false, true }) {
             SCOPED_TRACE(std::string(c.event) + (startChecked ? " from checked" : " from unchecked"));
-            sim::Reset();
-            App = AppState{};
+            StartAfresh();
             bool after = !startChecked;
             sim::At(100, [&] {
                 if (startChecked)

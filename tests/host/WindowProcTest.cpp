@@ -70,8 +70,7 @@ TEST_F(WindowProcTest, RoutesEachMessageToItsHandler)
 
     for (const Route& route : routes) {
         SCOPED_TRACE(route.name);
-        sim::Reset();
-        App = AppState{};
+        StartAfresh();
         std::vector<std::string> lines;
         LRESULT result = -1;
         CaptureAt(100, &lines, [&] {

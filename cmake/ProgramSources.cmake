@@ -21,3 +21,9 @@ set(OVQ_WIN32_ONLY_SOURCES
     src/app/ProgramEntry.cpp
     src/platform/MemoryFunctions.cpp
 )
+
+# Only in the 64-bit Windows program: an absolute address that gives its
+# image the base relocation directory ASLR needs.
+set(OVQ_WIN64_ONLY_SOURCES
+    src/platform/RelocationAnchor.cpp
+)

@@ -1,4 +1,4 @@
-# The Windows program: one self-contained 32-bit GUI executable that links no
+# The Windows program: one self-contained GUI executable (32- or 64-bit) that links no
 # C runtime and imports only KERNEL32, USER32 and SHELL32.
 
 enable_language(RC)
@@ -6,6 +6,10 @@ include(${CMAKE_CURRENT_LIST_DIR}/IconTool.cmake)
 ovq_generate_icon(OVQ_ICON_FILE)
 
 add_executable(ovq WIN32 ${OVQ_SOURCES} ${OVQ_WIN32_ONLY_SOURCES} res/ovq.rc)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    target_sources(ovq PRIVATE ${OVQ_WIN64_ONLY_SOURCES})
+    target_link_options(ovq PRIVATE -Wl,--require-defined,RelocationAnchor)
+endif()
 add_dependencies(ovq ovq_icon)
 target_include_directories(ovq PRIVATE src res ${CMAKE_BINARY_DIR}/generated)
 set_source_files_properties(res/ovq.rc PROPERTIES OBJECT_DEPENDS "${OVQ_ICON_FILE}")
@@ -27,12 +31,22 @@ function(ovq_without_runtime target)
     endif()
     # Freestanding: the compiler may not turn a loop into a call of a C
     # library function (GCC makes strlen of a length loop otherwise). No
-    # exceptions, RTTI or unwind tables. Link-time optimisation inlines the
-    # small procedures across files; every function gets a section of its own,
-    # so the linker keeps only what is used. (Not data sections: MinGW would
-    # then give the zero-filled state room in the file.)
-    set(code_options -ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-                     -fno-ident -ffunction-sections -flto)
+    # exceptions or RTTI. Link-time optimisation inlines the small procedures
+    # across files; every function gets a section of its own, so the linker
+    # keeps only what is used. (Not data sections: MinGW would then give the
+    # zero-filled state room in the file.)
+    set(code_options -ffreestanding -fno-exceptions -fno-rtti -fno-ident -ffunction-sections -flto)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        # x64 Windows unwinds through every frame by its table (.pdata and
+        # .xdata): an exception raised inside a callback such as the window
+        # procedure, a crash dump and a debugger all need an entry for each
+        # function that is not a leaf. i386 unwinds by the frame chain, so the
+        # tables are dropped there.
+        set(x64 ON)
+    else()
+        set(x64 OFF)
+        list(APPEND code_options -fno-asynchronous-unwind-tables)
+    endif()
     target_compile_options(${target} PRIVATE -Wall -Wextra ${code_options})
     # No start-up files and no C or C++ runtime: the process starts in
     # ProgramEntry. No time stamp, so that every build of the same sources is
@@ -42,12 +56,21 @@ function(ovq_without_runtime target)
         set(entry ProgramEntry)
         set(lto_options -flto)
     else()
-        set(entry _ProgramEntry)  # GNU ld takes the decorated i386 name
+        # GNU ld takes the entry by its symbol: decorated on i386, plain on x64.
+        if(x64)
+            set(entry ProgramEntry)
+        else()
+            set(entry _ProgramEntry)
+        endif()
         set(lto_options ${code_options})  # GCC compiles again at link time
     endif()
+    set(image_options -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware -Wl,--no-seh)
+    if(x64)
+        # The whole 64-bit address space for the randomised base.
+        list(APPEND image_options -Wl,--high-entropy-va)
+    endif()
     target_link_options(${target} PRIVATE ${lto_options} -nostdlib -s
-        -Wl,--entry,${entry} -Wl,--gc-sections -Wl,--no-insert-timestamp
-        -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware -Wl,--no-seh)
+        -Wl,--entry,${entry} -Wl,--gc-sections -Wl,--no-insert-timestamp ${image_options})
 endfunction()
 
 ovq_without_runtime(ovq)

@@ -3,32 +3,50 @@
 #
 #   ./run.sh [ovq arguments]      e.g.  ./run.sh     ./run.sh -s     ./run.sh -x
 #
-# Installs what is missing (scripts/install-deps.sh), builds the win32 preset and
-# starts build/win32/ovq.exe with the arguments:
+# Runs the 32-bit build where the host runs i386 code and the 64-bit one where it
+# does not (scripts/host.sh decides; its first line of output says which). Installs
+# what is missing (scripts/install-deps.sh), builds that preset and starts its
+# ovq.exe with the arguments:
 #   - no copy running: ovq starts detached (it keeps running after run.sh ends,
-#     output in build/wine/run/ovq.log); run.sh returns 0 once its window exists,
-#     or the program's exit code if it ends before that (e.g. `./run.sh -x`).
+#     output in build/wine/<state>/ovq.log); run.sh returns 0 once its window
+#     exists, or the program's exit code if it ends before that (e.g. `./run.sh -x`).
 #   - a copy running: this launch is a second copy; it hands its arguments to the
 #     running one and run.sh returns its exit code (1).
 # With a working $DISPLAY the programs run in a Wine virtual desktop window on it
 # (taskbar with the notification area); without one in a private Xvfb that later
-# calls reuse (stop it with `scripts/wine-env.sh stop`). The Wine prefix lives
-# in build/wine/run/prefix.
-# OVQ_BUILD_DIR (default build/win32) and OVQ_SKIP_BUILD=1 run a build made elsewhere.
+# calls reuse (stop it with `scripts/wine-env.sh stop`). The Wine prefix lives in
+# build/wine/run/prefix (32-bit) or build/wine/run-win64/prefix (64-bit).
+# OVQ_BUILD_DIR (default build/<preset>) and OVQ_SKIP_BUILD=1 run a build made
+# elsewhere; OVQ_NO_IA32=1 takes the 64-bit path on any host.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")" && pwd)
-BUILD_DIR=${OVQ_BUILD_DIR:-$ROOT/build/win32}
-export OVQ_WINE_STATE=${OVQ_WINE_STATE:-$ROOT/build/wine/run}
-export OVQ_USE_HOST_DISPLAY=1
-
 say() { printf 'run.sh: %s\n' "$*" >&2; }
 
+# shellcheck source=scripts/host.sh
+. "$ROOT/scripts/host.sh"
+ovq_host_flavour
+PRESET=$OVQ_HOST_FLAVOUR
+say "running $PRESET: $OVQ_HOST_FLAVOUR_WHY"
+if [[ $PRESET == win32 ]]; then
+    state=run
+else
+    state=run-win64
+fi
+BUILD_DIR=${OVQ_BUILD_DIR:-$ROOT/build/$PRESET}
+export OVQ_WINE_STATE=${OVQ_WINE_STATE:-$ROOT/build/wine/$state}
+export OVQ_WINE_ARCH=$PRESET
+export OVQ_USE_HOST_DISPLAY=1
+
 "$ROOT/scripts/install-deps.sh"
+if ! ovq_host_loader "$PRESET"; then
+    say "ovq cannot run here: $OVQ_HOST_NO_WINE_WHY"
+    exit 2
+fi
 
 mkdir -p "$OVQ_WINE_STATE"
 if [[ ${OVQ_SKIP_BUILD:-0} != 1 ]]; then
-    "$ROOT/scripts/build-win32.sh" "$OVQ_WINE_STATE/build.log"
+    "$ROOT/scripts/build-windows.sh" "$PRESET" "$OVQ_WINE_STATE/build.log"
 fi
 OVQ_EXE="$BUILD_DIR/ovq.exe"
 PROBE_EXE="$BUILD_DIR/probe.exe"
@@ -45,7 +63,7 @@ if ovq_pid_alive "$(ovq_read "$OVQ_WINE_STATE/ovq.pid")" ovq &&
     export DISPLAY
 fi
 ovq_display_up
-ovq_prefix_init
+ovq_prefix_init || exit 2
 
 probe() { wine "$PROBE_EXE" "$@" </dev/null 2>/dev/null; }
 

@@ -6,21 +6,29 @@
 # Idempotent: when every package is present and the ja_JP.UTF-8 locale exists it
 # only checks (dpkg-query, a second or two) and touches nothing. Otherwise it adds
 # the i386 architecture (32-bit Wine), runs apt-get update once and installs the
-# missing packages without interaction.
+# missing packages without interaction. On a host that runs no 32-bit user code
+# (scripts/host.sh) 32-bit Wine is left out: it could not start there.
 set -euo pipefail
+# shellcheck source=scripts/host.sh
+. "$(dirname "$0")/host.sh"
 
 PACKAGES=(
     # host build and unit tests (clang for the fuzzer and sanitizer builds)
     cmake make g++ clang libgtest-dev libgmock-dev
     # the layout and static checks of the sources
     clang-format clang-tidy
-    # the 32-bit Windows cross build, with MinGW GCC and with clang and lld
-    g++-mingw-w64-i686 lld
-    # running the program: 32-bit Wine on a private X server
-    wine wine32:i386 xvfb xdotool imagemagick x11-utils xxd
+    # the Windows cross builds: 32-bit with MinGW GCC and with clang and lld,
+    # 64-bit with MinGW GCC
+    g++-mingw-w64-i686 lld g++-mingw-w64-x86-64
+    # running the program: Wine (64-bit, and 32-bit below) on a private X server
+    wine wine64 xvfb xdotool imagemagick x11-utils xxd
     # Japanese ANSI code page (932) and glyphs inside Wine
     locales fonts-ipafont-gothic
 )
+
+if ovq_host_ia32; then
+    PACKAGES+=(wine32:i386)
+fi
 
 log() { printf 'install-deps: %s\n' "$*" >&2; }
 
@@ -45,7 +53,7 @@ done
 
 if ((${#missing[@]})); then
     log "missing: ${missing[*]}"
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    if [[ " ${missing[*]} " == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
         log "adding the i386 architecture"
         $SUDO dpkg --add-architecture i386
     fi

@@ -10,9 +10,13 @@
 #   version-box.png       the version box, chosen from that menu, cropped to the box
 # The pictures are replaced only when all three were made.
 #
-# Installs what is missing and builds the win32 preset first, as run.sh does;
-# OVQ_BUILD_DIR (default build/win32) and OVQ_SKIP_BUILD=1 use a build made elsewhere.
-# Wine: the environment recorded in $OVQ_WINE_STATE (default build/screenshots/wine),
+# Pictures the 32-bit build where the host runs i386 code and the 64-bit one where
+# it does not (scripts/host.sh; OVQ_WINE_ARCH=win32|win64 chooses, as the Wine
+# tests do); the first line of output says which. Installs what is missing and
+# builds that preset first, as run.sh does; OVQ_BUILD_DIR (default build/<preset>)
+# and OVQ_SKIP_BUILD=1 use a build made elsewhere.
+# Wine: the environment recorded in $OVQ_WINE_STATE (default build/screenshots/wine,
+# or wine-win64),
 # reused where it runs (the Wine tests hand over theirs) and brought up where not;
 # at the end it stops only what it started itself. It ends the ovq it started and
 # waits until the icon has left the notification area; an ovq that already runs in
@@ -24,18 +28,34 @@
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
+say() { printf 'screenshots.sh: %s\n' "$*" >&2; }
+
+# shellcheck source=scripts/host.sh
+. "$ROOT/scripts/host.sh"
+if [[ -n ${OVQ_WINE_ARCH:-} ]]; then
+    why="as OVQ_WINE_ARCH asks"
+else
+    ovq_host_flavour
+    OVQ_WINE_ARCH=$OVQ_HOST_FLAVOUR why=$OVQ_HOST_FLAVOUR_WHY
+fi
+export OVQ_WINE_ARCH
+say "pictures of the $OVQ_WINE_ARCH build: $why"
 OUT_DIR=${1:-$ROOT/docs}
-BUILD_DIR=${OVQ_BUILD_DIR:-$ROOT/build/win32}
-export OVQ_WINE_STATE=${OVQ_WINE_STATE:-$ROOT/build/screenshots/wine}
+BUILD_DIR=${OVQ_BUILD_DIR:-$ROOT/build/$OVQ_WINE_ARCH}
+state=wine
+[[ $OVQ_WINE_ARCH == win64 ]] && state=wine-win64
+export OVQ_WINE_STATE=${OVQ_WINE_STATE:-$ROOT/build/screenshots/$state}
 # Always the private Xvfb: the same screen and desktop give the same pictures.
 export OVQ_USE_HOST_DISPLAY=0
 LOG_DIR=${OVQ_SHOTS_LOG:-$ROOT/build/screenshots/log}
 
-say() { printf 'screenshots.sh: %s\n' "$*" >&2; }
-
 if [[ ${OVQ_SKIP_BUILD:-0} != 1 ]]; then
     "$ROOT/scripts/install-deps.sh"
-    "$ROOT/scripts/build-win32.sh" "$ROOT/build/screenshots-build.log"
+    "$ROOT/scripts/build-windows.sh" "$OVQ_WINE_ARCH" "$ROOT/build/screenshots-build.log"
+fi
+if ! ovq_host_loader "$OVQ_WINE_ARCH"; then
+    say "ovq cannot run here: $OVQ_HOST_NO_WINE_WHY"
+    exit 2
 fi
 OVQ_EXE="$BUILD_DIR/ovq.exe"
 PROBE_EXE="$BUILD_DIR/probe.exe"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # shellcheck shell=bash
-# Wine environment for running and testing ovq: a 32-bit Japanese (code page 932)
-# prefix under build/, an X display, a long-lived wineserver and a keeper window.
+# Wine environment for running and testing ovq: a Japanese (code page 932)
+# prefix under build/, 32-bit or 64-bit, an X display, a long-lived wineserver
+# and a keeper window.
 #
 # Source it:   OVQ_WINE_STATE=<dir> . scripts/wine-env.sh      (default build/wine/run)
 #   ovq_env_up [probe.exe]    display, prefix (created once), persistent wineserver,
@@ -13,6 +14,8 @@
 #   prefix/             the Wine prefix (virtual desktop "shell" set in its registry,
 #                       so a plain `wine prog.exe` runs inside it and `wine` returns
 #                       the program's exit code, low 8 bits)
+#   bin/wine            the Wine loader of the prefix's kind; it comes first on PATH,
+#                       so every `wine` of a script and of Wine's own helpers uses it
 #   xvfb.display/.pid   the private X server, reused while it is alive
 #   wineserver.pid      the persistent wineserver (started first, so no Wine helper
 #                       process ever inherits a caller's stdout/stderr)
@@ -24,24 +27,33 @@
 #
 # Settings read from the environment:
 #   OVQ_WINE_STATE        state directory (default <repo>/build/wine/run)
+#   OVQ_WINE_ARCH         win32 (default): a 32-bit prefix and Wine's 32-bit loader;
+#                         win64: a 64-bit prefix and the 64-bit loader, which runs
+#                         64-bit programs, and 32-bit ones too where the host runs
+#                         i386 code (scripts/host.sh knows which loaders start)
 #   OVQ_USE_HOST_DISPLAY  1: use $DISPLAY when it works (run.sh); 0: always a private Xvfb
 #   OVQ_DESKTOP_SIZE      virtual desktop size (default 800x600)
 #   OVQ_SCREEN_SIZE       private Xvfb screen (default 1024x768x24)
 
 OVQ_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 OVQ_WINE_STATE=${OVQ_WINE_STATE:-$OVQ_ROOT/build/wine/run}
+OVQ_WINE_ARCH=${OVQ_WINE_ARCH:-win32}
 OVQ_USE_HOST_DISPLAY=${OVQ_USE_HOST_DISPLAY:-0}
 OVQ_DESKTOP_SIZE=${OVQ_DESKTOP_SIZE:-800x600}
 OVQ_SCREEN_SIZE=${OVQ_SCREEN_SIZE:-1024x768x24}
 # Raised whenever ovq_prefix_init changes what it sets up: older prefixes are redone.
-OVQ_PREFIX_VERSION="prefix-settings 3 desktop shell $OVQ_DESKTOP_SIZE"
+OVQ_PREFIX_VERSION="prefix-settings 4 $OVQ_WINE_ARCH desktop shell $OVQ_DESKTOP_SIZE"
 
 export WINEPREFIX="$OVQ_WINE_STATE/prefix"
-export WINEARCH=win32
+export WINEARCH=$OVQ_WINE_ARCH
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export LANG=ja_JP.UTF-8
 export LC_ALL=ja_JP.UTF-8
+export PATH="$OVQ_WINE_STATE/bin:$PATH"
+
+# shellcheck source=scripts/host.sh
+. "$OVQ_ROOT/scripts/host.sh"
 
 ovq_log() { printf 'wine-env: %s\n' "$*" >&2; }
 
@@ -80,6 +92,24 @@ ovq_stop_pid() {
     ovq_wait_pid_gone "$pid" 5000 && return 0
     kill -KILL "$pid" 2>/dev/null || true
     ovq_wait_pid_gone "$pid" 2000
+}
+
+# ovq_loader_setup: bin/wine, the loader for this prefix's kind. /usr/bin/wine
+# would start the 32-bit loader whenever 32-bit Wine is installed, even for a
+# 64-bit program and where it cannot start; a symbolic link to the 64-bit loader
+# fails ("could not exec the wine loader"), a script that execs it works.
+ovq_loader_setup() {
+    if ! ovq_host_loader "$OVQ_WINE_ARCH"; then
+        ovq_log "$OVQ_HOST_NO_WINE_WHY"
+        return 1
+    fi
+    local script
+    script=$(printf '#!/bin/sh\nexec %s "$@"\n' "$OVQ_LOADER")
+    if [[ $(ovq_read "$OVQ_WINE_STATE/bin/wine") != "$script" ]]; then
+        mkdir -p "$OVQ_WINE_STATE/bin"
+        printf '%s\n' "$script" >"$OVQ_WINE_STATE/bin/wine"
+        chmod +x "$OVQ_WINE_STATE/bin/wine"
+    fi
 }
 
 ovq_require_tools() {
@@ -191,24 +221,27 @@ ovq_wineserver_start() {
     echo "$pid" >"$OVQ_WINE_STATE/wineserver.pid"
 }
 
-# ovq_prefix_init: creates the 32-bit prefix once and sets the virtual desktop.
+# ovq_prefix_init: creates the prefix once and sets the virtual desktop.
 # The first session runs on a wineserver of its own that ends with its last
 # client: the registry is then saved, and the desktop made by wineboot (not yet
 # a virtual one) is gone before any later program starts.
 ovq_prefix_init() {
+    ovq_loader_setup || return 1
     local marker="$OVQ_WINE_STATE/prefix.ready"
     if [[ -f $WINEPREFIX/system.reg ]] && grep -qx "$OVQ_PREFIX_VERSION" "$marker" 2>/dev/null; then
         return 0
     fi
     ovq_require_tools wine wineserver || return 1
     ovq_wineserver_stop
+    # A prefix of older settings, or of the other kind, is made anew.
+    rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     local start log="$OVQ_WINE_STATE/wineboot.log" pid
     start=$(ovq_ms)
     ovq_log "creating the Wine prefix $WINEPREFIX"
     setsid wineserver -f -p0 </dev/null >"$log" 2>&1 &
     pid=$!
-    if ! wineboot -i </dev/null >>"$log" 2>&1; then
+    if ! wine wineboot.exe -i </dev/null >>"$log" 2>&1; then
         ovq_log "wineboot failed (see $log)"
         return 1
     fi
@@ -309,7 +342,7 @@ ovq_env_stop() {
 ovq_env_status() {
     local f
     echo "state=$OVQ_WINE_STATE"
-    echo "prefix=$WINEPREFIX"
+    echo "prefix=$WINEPREFIX ($OVQ_WINE_ARCH)"
     for f in xvfb wineserver keeper; do
         local pid
         pid=$(ovq_read "$OVQ_WINE_STATE/$f.pid")

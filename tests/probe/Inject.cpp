@@ -1,10 +1,11 @@
 // Delivers WM_SETTEXT to ovq's window from a thread started inside ovq's process.
 //
-// The probe and ovq are both 32-bit processes of the same Wine prefix, where
-// user32.dll is loaded at the same base address in every process; the code written
-// into ovq therefore calls the probe's own address of SendMessageA. That is checked
-// first, against the module list of ovq's process, and the command fails when the
-// bases differ.
+// The probe is built for the same machine as the ovq it drives (both i386 or both
+// x86-64), and both run in the same Wine prefix, where user32.dll is loaded at the
+// same base address in every process of that kind; the code written into ovq
+// therefore calls the probe's own address of SendMessageA. That is checked first,
+// against the module list of ovq's process, and the command fails when the bases
+// differ.
 //
 // Output (key=value): pid, hwnd, user32 bases, text_bytes, write_ms, elapsed_ms
 // (thread start to thread end, i.e. the delivery), result (SendMessageA's return),
@@ -21,6 +22,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -30,7 +32,7 @@ const DWORD kRemoteCallMs = 60000;
 
 unsigned long lastError() { return static_cast<unsigned long>(GetLastError()); }
 
-unsigned long address(const void* p) { return static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(p)); }
+unsigned long long address(const void* p) { return reinterpret_cast<ULONG_PTR>(p); }
 
 // Memory inside the target process, freed when it goes out of scope (unless kept).
 class RemoteMemory {
@@ -47,7 +49,7 @@ public:
 
     bool ok() const { return base_ != nullptr; }
     void* base() const { return base_; }
-    DWORD at() const { return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(base_)); }
+    ULONG_PTR at() const { return reinterpret_cast<ULONG_PTR>(base_); }
     // A thread that did not end may still use the memory: it is then left behind.
     void keep() { keep_ = true; }
 
@@ -105,7 +107,7 @@ bool openTarget(Target* target) {
     }
     GetWindowThreadProcessId(target->hwnd, &target->pid);
     out("found=1");
-    out("hwnd=0x%lx", address(target->hwnd));
+    out("hwnd=0x%llx", address(target->hwnd));
     out("pid=%lu", static_cast<unsigned long>(target->pid));
 
     HMODULE user32 = GetModuleHandleA("user32.dll");
@@ -116,8 +118,8 @@ bool openTarget(Target* target) {
     }
     void* remoteBase = remoteUser32Base(target->pid);
     if (!remoteBase) return false;
-    out("user32_base=0x%lx", address(user32));
-    out("user32_base_target=0x%lx", address(remoteBase));
+    out("user32_base=0x%llx", address(user32));
+    out("user32_base_target=0x%llx", address(remoteBase));
     if (remoteBase != static_cast<void*>(user32)) {
         out("error=user32.dll is loaded at another base in the target; its SendMessageA address is unknown");
         return false;
@@ -133,37 +135,57 @@ bool openTarget(Target* target) {
     return true;
 }
 
-void appendByte(std::vector<unsigned char>* code, unsigned char byte) { code->push_back(byte); }
+void appendBytes(std::vector<unsigned char>* code, std::initializer_list<unsigned char> bytes) {
+    code->insert(code->end(), bytes);
+}
 
-void appendDword(std::vector<unsigned char>* code, DWORD value) {
-    for (int i = 0; i < 4; ++i)
+// The value's low `size` bytes, little-endian.
+void appendValue(std::vector<unsigned char>* code, unsigned long long value, int size) {
+    for (int i = 0; i < size; ++i)
         code->push_back(static_cast<unsigned char>(value >> (8 * i)));
 }
 
-// A thread routine (DWORD WINAPI routine(void*)) that calls the stdcall function
-// fn(a, b, c, d) and returns its result as the thread's exit code:
-//   push d; push c; push b; push a; mov eax, fn; call eax; ret 4
-std::vector<unsigned char> callStub(FARPROC fn, DWORD a, DWORD b, DWORD c, DWORD d) {
+// A thread routine (DWORD WINAPI routine(void*)) that calls the WINAPI function
+// fn(a, b, c, d) and returns its result as the thread's exit code, in the
+// calling convention of the probe's own machine, which is ovq's.
+std::vector<unsigned char> callStub(FARPROC fn, ULONG_PTR a, ULONG_PTR b, ULONG_PTR c, ULONG_PTR d) {
+    const unsigned long long function = reinterpret_cast<ULONG_PTR>(fn);
     std::vector<unsigned char> code;
-    for (DWORD arg : {d, c, b, a}) {
-        appendByte(&code, 0x68);
-        appendDword(&code, arg);
+    if constexpr (sizeof(void*) == 8) {
+        // sub rsp, 40 (the callee's 32 bytes of home space, and the stack
+        // aligned to 16 at the call); mov rcx, a; mov rdx, b; mov r8, c;
+        // mov r9, d; mov rax, fn; call rax; add rsp, 40; ret
+        appendBytes(&code, {0x48, 0x83, 0xEC, 0x28});
+        appendBytes(&code, {0x48, 0xB9});
+        appendValue(&code, a, 8);
+        appendBytes(&code, {0x48, 0xBA});
+        appendValue(&code, b, 8);
+        appendBytes(&code, {0x49, 0xB8});
+        appendValue(&code, c, 8);
+        appendBytes(&code, {0x49, 0xB9});
+        appendValue(&code, d, 8);
+        appendBytes(&code, {0x48, 0xB8});
+        appendValue(&code, function, 8);
+        appendBytes(&code, {0xFF, 0xD0, 0x48, 0x83, 0xC4, 0x28, 0xC3});
+    } else {
+        // push d; push c; push b; push a; mov eax, fn; call eax; ret 4
+        for (ULONG_PTR arg : {d, c, b, a}) {
+            appendBytes(&code, {0x68});
+            appendValue(&code, arg, 4);
+        }
+        appendBytes(&code, {0xB8});
+        appendValue(&code, function, 4);
+        appendBytes(&code, {0xFF, 0xD0, 0xC2, 0x04, 0x00});
     }
-    appendByte(&code, 0xB8);
-    appendDword(&code, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(fn)));
-    appendByte(&code, 0xFF);
-    appendByte(&code, 0xD0);
-    appendByte(&code, 0xC2);
-    appendByte(&code, 0x04);
-    appendByte(&code, 0x00);
     return code;
 }
 
 // Runs SendMessageA(hwnd, msg, wParam, lParam) on a new thread in the target and
 // waits for it; *result is the thread's exit code, *elapsedMs the thread's run.
-bool remoteSendMessage(const Target& target, UINT msg, DWORD wParam, DWORD lParam, DWORD* result, DWORD* elapsedMs) {
+bool remoteSendMessage(const Target& target, UINT msg, ULONG_PTR wParam, ULONG_PTR lParam, DWORD* result,
+                       DWORD* elapsedMs) {
     std::vector<unsigned char> code =
-        callStub(target.sendMessage, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(target.hwnd)), msg, wParam, lParam);
+        callStub(target.sendMessage, reinterpret_cast<ULONG_PTR>(target.hwnd), msg, wParam, lParam);
     RemoteMemory codeMemory(target.process, code.size(), PAGE_EXECUTE_READWRITE);
     if (!codeMemory.ok() || !codeMemory.write(code.data(), code.size())) {
         out("error=writing the code failed (%lu)", lastError());
@@ -297,8 +319,7 @@ int cmdInjectSetTextSize(unsigned long bytes, const char* tail) {
                 if (IsWindow(target.hwnd)) {
                     DWORD copied = 0, readMs = 0;
                     std::vector<char> back(text.size() + 1, '\0');
-                    if (remoteSendMessage(target, WM_GETTEXT, static_cast<DWORD>(back.size()), textMemory.at(), &copied,
-                                          &readMs) &&
+                    if (remoteSendMessage(target, WM_GETTEXT, back.size(), textMemory.at(), &copied, &readMs) &&
                         textMemory.read(back.data(), back.size())) {
                         out("readback_length=%lu", static_cast<unsigned long>(copied));
                         out("readback_ms=%lu", static_cast<unsigned long>(readMs));

@@ -11,7 +11,8 @@
 // Commands (ms = a deadline or duration in milliseconds):
 //   wait-window <ms>          poll for ovq's window until found
 //   wait-gone <ms>            poll until ovq's window is gone
-//   window-info               class, title, style, ex-style, visibility, thread
+//   window-info               class, title, style, ex-style, visibility, thread,
+//                             and the bits (32 or 64) of the process it belongs to
 //   title                     the window title
 //   wait-title <text> <ms>    poll until the title equals text
 //   settext <text>            SendMessage WM_SETTEXT across processes
@@ -218,6 +219,18 @@ int cmdWaitGone(DWORD ms) {
     return gone ? kOk : kNo;
 }
 
+// 32 or 64: the machine the process runs as (a 32-bit process on 64-bit Windows
+// runs under WOW64); 0 when the process cannot be asked.
+int processBits(DWORD pid) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process) return 0;
+    BOOL wow64 = FALSE;
+    BOOL asked = IsWow64Process(process, &wow64);
+    CloseHandle(process);
+    if (!asked) return 0;
+    return wow64 || sizeof(void*) == 4 ? 32 : 64;
+}
+
 int cmdWindowInfo() {
     HWND hwnd = findAppOrReport();
     if (!hwnd) return kNo;
@@ -236,6 +249,7 @@ int cmdWindowInfo() {
     out("rect=%ld,%ld,%ld,%ld", rect.left, rect.top, rect.right, rect.bottom);
     out("pid=%lu", static_cast<unsigned long>(pid));
     out("tid=%lu", static_cast<unsigned long>(tid));
+    out("bits=%d", processBits(pid));
     return kOk;
 }
 

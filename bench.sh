@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Prints ovq's figures, each measured in this one run, as one table with units:
-#   - the size of ovq.exe and the DLLs it imports;
+#   - the size of each ovq.exe measured and the DLLs it imports;
 #   - the Windows calls and heap allocations of one tick, permit switch off and
 #     on, in the simulated Windows layer;
 #   - the tokenizer's time over a 1 MiB and a 16 MiB text, and their ratio;
@@ -8,6 +8,10 @@
 #     (tests/bench), in alternating pairs: the hand-off of a second launch, the
 #     start-up until the window exists, the memory after 10 s; and the resident
 #     copy's CPU time with the switch off and on.
+# The Wine figures are measured for the 32-bit build where the host runs i386
+# code, and for the 64-bit one too; where it does not (scripts/host.sh), for the
+# 64-bit one only. The first line of output says which; the table's header names
+# the flavours and the Wine build.
 #
 #   ./bench.sh
 #
@@ -25,7 +29,6 @@ started=$SECONDS
 OUT=$ROOT/build/bench
 RAW=$OUT/raw
 HOST_BUILD=$ROOT/build/bench-host
-WIN_BUILD=$ROOT/build/win32
 HANDOFF_PAIRS=45
 STARTUP_PAIRS=21
 MEMORY_ROUNDS=3
@@ -43,6 +46,16 @@ broken() {
     exit 1
 }
 
+# shellcheck source=scripts/host.sh
+. scripts/host.sh
+if ovq_host_ia32; then
+    FLAVOURS=(win32 win64)
+    say "measuring win32 and win64: this host runs both"
+else
+    FLAVOURS=(win64)
+    say "measuring win64 only: 32-bit code cannot run here ($OVQ_HOST_IA32_WHY)"
+fi
+
 # step NAME COMMAND...: runs a build step with its output in a log; shows the
 # end of the log when it fails.
 step() {
@@ -57,17 +70,17 @@ step() {
 : >"$OUT/build.log"
 say "installing what is missing, building (log: $OUT/build.log)"
 step "scripts/install-deps.sh" scripts/install-deps.sh
-step "configuring the win32 preset" cmake --preset win32
-step "building the win32 preset" cmake --build --preset win32
+for flavour in "${FLAVOURS[@]}"; do
+    step "configuring the $flavour preset" cmake --preset "$flavour"
+    step "building the $flavour preset" cmake --build --preset "$flavour"
+    for exe in ovq.exe probe.exe handoff-min.exe window-min.exe; do
+        [[ -f build/$flavour/$exe ]] || broken "no build/$flavour/$exe after the build"
+    done
+    ovq_host_loader "$flavour" || broken "$OVQ_HOST_NO_WINE_WHY"
+done
 # The timing wants an optimised build; the host preset is a Debug build.
 step "configuring $HOST_BUILD" cmake -S . -B "$HOST_BUILD" -DCMAKE_BUILD_TYPE=Release
 step "building the host benchmark programs" cmake --build "$HOST_BUILD" -j 2 --target bench_ticks bench_tokenizer
-
-OVQ_EXE=$WIN_BUILD/ovq.exe
-PROBE_EXE=$WIN_BUILD/probe.exe
-for exe in "$OVQ_EXE" "$PROBE_EXE" "$WIN_BUILD/handoff-min.exe" "$WIN_BUILD/window-min.exe"; do
-    [[ -f $exe ]] || broken "no $exe after the build"
-done
 
 # ---- the table ----
 # Columns: figure, ovq, minimal program, ratio, ratio in three blocks, target.
@@ -86,13 +99,18 @@ need() {
 }
 
 # ---- size and imports ----
-size=$(stat -c %s "$OVQ_EXE")
-need "$size" "the size of ovq.exe"
-dlls=$(i686-w64-mingw32-objdump -p "$OVQ_EXE" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '\n' ' ' | sed 's/ $//')
-[[ -n $dlls ]] || broken "no imported DLL could be read from ovq.exe"
-row "ovq.exe size" "$size B ($(awk -v b="$size" 'BEGIN { printf "%.1f", b / 1024 }') KiB)" \
-    "" "" "" "at most 10 KiB"
-row "ovq.exe imported DLLs" "$dlls" "" "" "" "only KERNEL32, USER32, SHELL32"
+for flavour in "${FLAVOURS[@]}"; do
+    exe=build/$flavour/ovq.exe
+    objdump=i686-w64-mingw32-objdump
+    [[ $flavour == win64 ]] && objdump=x86_64-w64-mingw32-objdump
+    size=$(stat -c %s "$exe")
+    need "$size" "the size of $exe"
+    dlls=$($objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '\n' ' ' | sed 's/ $//')
+    [[ -n $dlls ]] || broken "no imported DLL could be read from $exe"
+    row "ovq.exe size ($flavour)" "$size B ($(awk -v b="$size" 'BEGIN { printf "%.1f", b / 1024 }') KiB)" \
+        "" "" "" "at most 10 KiB"
+    row "ovq.exe imported DLLs ($flavour)" "$dlls" "" "" "" "only KERNEL32, USER32, SHELL32"
+done
 
 # ---- one tick in the simulated layer ----
 ticks=$("$HOST_BUILD/tests/bench/bench_ticks") || broken "bench_ticks could not count a tick"
@@ -143,41 +161,30 @@ row "tokenizer, 16 MiB / 1 MiB time (linear: 16)" "$tok_ratio" "" "" \
     "$(kv round_ratios "$tokenizer") (per round of $((runs / 3)))" "at most 17"
 
 # ---- under Wine ----
-export OVQ_WINE_STATE=$OUT/wine
 export OVQ_USE_HOST_DISPLAY=0
-# shellcheck source=scripts/wine-env.sh
-. scripts/wine-env.sh
-RESIDENT_PID=
+RESIDENT_PID= PROBE_EXE= WINE_UP=0
 
 probe() { wine "$PROBE_EXE" "$@" </dev/null 2>>"$RAW/probe.stderr"; }
 
 # Ends the resident copy this script started, then everything the Wine
 # environment runs (its own Xvfb, wineserver and keeper, by their recorded ids).
-cleanup() {
-    local rc=$?
+wine_down() {
     if [[ -n $RESIDENT_PID ]] && kill -0 "$RESIDENT_PID" 2>/dev/null; then
         probe close >/dev/null 2>&1 || true
         ovq_wait_pid_gone "$RESIDENT_PID" 5000 || kill -TERM "$RESIDENT_PID" 2>/dev/null || true
     fi
-    ovq_env_stop "$PROBE_EXE" >/dev/null 2>&1 || true
+    RESIDENT_PID=
+    if ((WINE_UP)); then
+        ovq_env_stop "$PROBE_EXE" >/dev/null 2>&1 || true
+    fi
+    WINE_UP=0
+}
+cleanup() {
+    local rc=$?
+    wine_down
     exit $rc
 }
 trap cleanup EXIT
-
-say "bringing the Wine environment up in $OVQ_WINE_STATE"
-ovq_require_tools wine wineserver Xvfb xdpyinfo || broken "Wine or Xvfb is missing"
-ovq_env_up "$PROBE_EXE" 2>>"$RAW/wine-env.log" || broken "the Wine environment did not come up"
-wine_version=$(wine --version 2>/dev/null || echo "wine (version unknown)")
-# A copy left by an interrupted run would take the hand-off and the mutex.
-if ! probe wait-gone 0 >/dev/null; then
-    probe close >/dev/null || true
-    probe wait-gone 5000 >/dev/null || probe terminate 1 >/dev/null || true
-    probe wait-gone 5000 >/dev/null || broken "an ovq left from before cannot be ended"
-fi
-
-OVQ_WIN=$(ovq_wine_path "$OVQ_EXE")
-HANDOFF_WIN=$(ovq_wine_path "$WIN_BUILD/handoff-min.exe")
-WINDOW_WIN=$(ovq_wine_path "$WIN_BUILD/window-min.exe")
 
 # measure NAME PROBE-ARGS...: runs a probe measurement; its output lands in
 # $RAW/NAME.txt and in MEASURED.
@@ -185,10 +192,10 @@ measure() {
     local name=$1
     shift
     if ! MEASURED=$(probe "$@"); then
-        printf '%s\n' "$MEASURED" >"$RAW/$name.txt"
-        broken "$name: $(grep -m1 '^error=' "$RAW/$name.txt" || echo "the probe failed") (see $RAW/$name.txt)"
+        printf '%s\n' "$MEASURED" >"$RAW/$FLAVOUR-$name.txt"
+        broken "$name: $(grep -m1 '^error=' "$RAW/$FLAVOUR-$name.txt" || echo "the probe failed") (see $RAW/$FLAVOUR-$name.txt)"
     fi
-    printf '%s\n' "$MEASURED" >"$RAW/$name.txt"
+    printf '%s\n' "$MEASURED" >"$RAW/$FLAVOUR-$name.txt"
 }
 
 # column KEY FILE: the numbers of KEY=<n> on the counted pair or round lines
@@ -230,74 +237,108 @@ compare() {
         }'
 }
 
-# start-up: process creation until the hidden window exists
-say "start-up: $STARTUP_PAIRS pairs of ovq.exe and window-min.exe"
-measure startup bench-startup "$STARTUP_PAIRS" "$OVQ_WIN" "$OVQ_CLASS" "$WINDOW_WIN" "$MIN_CLASS"
-read -r s_ovq s_min s_ratio s_b1 s_b2 s_b3 s_lo s_lmin s_lratio < <(compare "$RAW/startup.txt" a_ms b_ms "$STARTUP_PAIRS")
-need "$s_ratio" "the start-up ratio"
+# wine_figures FLAVOUR: the Wine rows of one build, each named with FLAVOUR, in
+# a Wine environment of its own kind that is stopped afterwards.
+wine_figures() {
+    local flavour=$1
+    FLAVOUR=$flavour
+    local WIN_BUILD=$ROOT/build/$flavour
+    OVQ_EXE=$WIN_BUILD/ovq.exe
+    PROBE_EXE=$WIN_BUILD/probe.exe
+    export OVQ_WINE_STATE=$OUT/wine-$flavour OVQ_WINE_ARCH=$flavour
+    # shellcheck source=scripts/wine-env.sh
+    . scripts/wine-env.sh
+    say "$flavour: bringing the Wine environment up in $OVQ_WINE_STATE"
+    ovq_require_tools wine wineserver Xvfb xdpyinfo || broken "Wine or Xvfb is missing"
+    WINE_UP=1
+    ovq_env_up "$PROBE_EXE" 2>>"$RAW/wine-env.log" || broken "the Wine environment did not come up"
+    WINE_VERSIONS+=("$flavour: $(wine --version 2>/dev/null || echo "wine (version unknown)") ($(ovq_read "$OVQ_WINE_STATE/bin/wine" | sed -n 's/^exec \([^ ]*\).*/\1/p'))")
+    # A copy left by an interrupted run would take the hand-off and the mutex.
+    if ! probe wait-gone 0 >/dev/null; then
+        probe close >/dev/null || true
+        probe wait-gone 5000 >/dev/null || probe terminate 1 >/dev/null || true
+        probe wait-gone 5000 >/dev/null || broken "an ovq left from before cannot be ended"
+    fi
 
-# memory: both resident for 10 s, then PagefileUsage as another process sees it
-say "memory: $MEMORY_ROUNDS rounds of ovq.exe and window-min.exe, read after $((MEMORY_AFTER_MS / 1000)) s"
-measure memory bench-memory "$MEMORY_ROUNDS" "$MEMORY_AFTER_MS" "$OVQ_WIN" "$OVQ_CLASS" "$WINDOW_WIN" "$MIN_CLASS"
-read -r m_ovq m_min m_ratio m_b1 m_b2 m_b3 _ _ _ < <(compare "$RAW/memory.txt" a_pagefile b_pagefile "$MEMORY_ROUNDS")
-need "$m_ratio" "the memory ratio"
-read -r w_ovq w_min w_ratio w_b1 w_b2 w_b3 _ _ _ < <(compare "$RAW/memory.txt" a_workingset b_workingset "$MEMORY_ROUNDS")
-need "$w_ratio" "the working-set ratio"
+    OVQ_WIN=$(ovq_wine_path "$OVQ_EXE")
+    HANDOFF_WIN=$(ovq_wine_path "$WIN_BUILD/handoff-min.exe")
+    WINDOW_WIN=$(ovq_wine_path "$WIN_BUILD/window-min.exe")
 
-# The resident copy for the CPU time and the hand-off, started the way a user does.
-wine "$OVQ_EXE" </dev/null >"$RAW/resident.log" 2>&1 &
-RESIDENT_PID=$!
-probe wait-window 20000 >"$RAW/resident-window.txt" || broken "the resident ovq.exe shows no window within 20 s"
+    # start-up: process creation until the hidden window exists
+    say "$flavour: start-up: $STARTUP_PAIRS pairs of ovq.exe and window-min.exe"
+    measure startup bench-startup "$STARTUP_PAIRS" "$OVQ_WIN" "$OVQ_CLASS" "$WINDOW_WIN" "$MIN_CLASS"
+    read -r s_ovq s_min s_ratio s_b1 s_b2 s_b3 s_lo s_lmin s_lratio < <(compare "$RAW/$flavour-startup.txt" a_ms b_ms "$STARTUP_PAIRS")
+    need "$s_ratio" "the start-up ratio"
 
-# CPU time: a fresh copy has the switch off; a handed-over "ovq -s" turns it on.
-say "CPU time of the resident copy: $((CPU_WINDOW_MS / 1000)) s with the switch off, then $((CPU_WINDOW_MS / 1000)) s on"
-measure cpu-off cpu "$OVQ_CLASS" "$CPU_WINDOW_MS"
-c_off=$(kv cpu_ms "$MEASURED")
-c_off_min=$(kv cpu_ms_per_minute "$MEASURED")
-need "$c_off_min" "the CPU time with the switch off"
-probe settext "ovq -s" >"$RAW/switch-on.txt" || broken "could not hand \"ovq -s\" to the resident copy"
-measure cpu-on cpu "$OVQ_CLASS" "$CPU_WINDOW_MS"
-c_on=$(kv cpu_ms "$MEASURED")
-c_on_min=$(kv cpu_ms_per_minute "$MEASURED")
-need "$c_on_min" "the CPU time with the switch on"
+    # memory: both resident for 10 s, then PagefileUsage as another process sees it
+    say "$flavour: memory: $MEMORY_ROUNDS rounds of ovq.exe and window-min.exe, read after $((MEMORY_AFTER_MS / 1000)) s"
+    measure memory bench-memory "$MEMORY_ROUNDS" "$MEMORY_AFTER_MS" "$OVQ_WIN" "$OVQ_CLASS" "$WINDOW_WIN" "$MIN_CLASS"
+    read -r m_ovq m_min m_ratio m_b1 m_b2 m_b3 _ _ _ < <(compare "$RAW/$flavour-memory.txt" a_pagefile b_pagefile "$MEMORY_ROUNDS")
+    need "$m_ratio" "the memory ratio"
+    read -r w_ovq w_min w_ratio w_b1 w_b2 w_b3 _ _ _ < <(compare "$RAW/$flavour-memory.txt" a_workingset b_workingset "$MEMORY_ROUNDS")
+    need "$w_ratio" "the working-set ratio"
 
-# hand-off: a second launch while the copy runs, until its process has ended
-say "hand-off: $HANDOFF_PAIRS pairs of ovq.exe -s and handoff-min.exe"
-measure handoff bench-exit "$HANDOFF_PAIRS" "\"$OVQ_WIN\" -s" "\"$HANDOFF_WIN\""
-if grep -Eq 'a_exit=[^1]|a_exit=1[0-9]|b_exit=[^1]|b_exit=1[0-9]' "$RAW/handoff.txt"; then
-    broken "a second launch did not exit with 1 (see $RAW/handoff.txt)"
-fi
-read -r h_ovq h_min h_ratio h_b1 h_b2 h_b3 h_lo h_lmin h_lratio < <(compare "$RAW/handoff.txt" a_ms b_ms "$HANDOFF_PAIRS")
-need "$h_ratio" "the hand-off ratio"
-probe wait-window 0 >/dev/null || broken "the resident copy did not survive the hand-offs"
+    # The resident copy for the CPU time and the hand-off, started the way a user does.
+    wine "$OVQ_EXE" </dev/null >"$RAW/$flavour-resident.log" 2>&1 &
+    RESIDENT_PID=$!
+    probe wait-window 20000 >"$RAW/$flavour-resident-window.txt" || broken "the resident ovq.exe shows no window within 20 s"
 
-kib() { awk -v b="$1" 'BEGIN { printf "%.0f KiB", b / 1024 }'; }
-row "hand-off: ovq.exe -s vs handoff-min, median of $HANDOFF_PAIRS pairs" \
-    "$(printf '%.1f' "$h_ovq") ms" "$(printf '%.1f' "$h_min") ms" "$h_ratio" "$h_b1 $h_b2 $h_b3" "reported"
-row "hand-off, fastest of $HANDOFF_PAIRS runs each" \
-    "$(printf '%.1f' "$h_lo") ms" "$(printf '%.1f' "$h_lmin") ms" "$h_lratio" "" "reported"
-row "start-up to hidden window vs window-min, median of $STARTUP_PAIRS pairs" \
-    "$(printf '%.1f' "$s_ovq") ms" "$(printf '%.1f' "$s_min") ms" "$s_ratio" "$s_b1 $s_b2 $s_b3" "reported"
-row "start-up, fastest of $STARTUP_PAIRS runs each" \
-    "$(printf '%.1f' "$s_lo") ms" "$(printf '%.1f' "$s_lmin") ms" "$s_lratio" "" "reported"
-row "memory after 10 s, PagefileUsage, median of $MEMORY_ROUNDS rounds" \
-    "$(kib "$m_ovq")" "$(kib "$m_min")" "$m_ratio" "$m_b1 $m_b2 $m_b3 (per round)" "reported"
-row "memory after 10 s, WorkingSetSize (shared DLLs included)" \
-    "$(kib "$w_ovq")" "$(kib "$w_min")" "$w_ratio" "$w_b1 $w_b2 $w_b3 (per round)" "reported"
-# Wine counts thread times in 10 ms steps; a window shorter than a minute is scaled.
-cpu_how="measured over $((CPU_WINDOW_MS / 1000)) s"
-((CPU_WINDOW_MS == 60000)) || cpu_how="$cpu_how, scaled"
-row "resident CPU time per minute, switch off ($cpu_how)" \
-    "$c_off_min ms/min ($c_off ms in $((CPU_WINDOW_MS / 1000)) s, 10 ms steps)" "" "" "" "reported"
-row "resident CPU time per minute, switch on ($cpu_how)" \
-    "$c_on_min ms/min ($c_on ms in $((CPU_WINDOW_MS / 1000)) s, 10 ms steps)" "" "" "" "reported"
+    # CPU time: a fresh copy has the switch off; a handed-over "ovq -s" turns it on.
+    say "$flavour: CPU time of the resident copy: $((CPU_WINDOW_MS / 1000)) s with the switch off, then $((CPU_WINDOW_MS / 1000)) s on"
+    measure cpu-off cpu "$OVQ_CLASS" "$CPU_WINDOW_MS"
+    c_off=$(kv cpu_ms "$MEASURED")
+    c_off_min=$(kv cpu_ms_per_minute "$MEASURED")
+    need "$c_off_min" "the CPU time with the switch off"
+    probe settext "ovq -s" >"$RAW/$flavour-switch-on.txt" || broken "could not hand \"ovq -s\" to the resident copy"
+    measure cpu-on cpu "$OVQ_CLASS" "$CPU_WINDOW_MS"
+    c_on=$(kv cpu_ms "$MEASURED")
+    c_on_min=$(kv cpu_ms_per_minute "$MEASURED")
+    need "$c_on_min" "the CPU time with the switch on"
+
+    # hand-off: a second launch while the copy runs, until its process has ended
+    say "$flavour: hand-off: $HANDOFF_PAIRS pairs of ovq.exe -s and handoff-min.exe"
+    measure handoff bench-exit "$HANDOFF_PAIRS" "\"$OVQ_WIN\" -s" "\"$HANDOFF_WIN\""
+    if grep -Eq 'a_exit=[^1]|a_exit=1[0-9]|b_exit=[^1]|b_exit=1[0-9]' "$RAW/$flavour-handoff.txt"; then
+        broken "a second launch did not exit with 1 (see $RAW/$flavour-handoff.txt)"
+    fi
+    read -r h_ovq h_min h_ratio h_b1 h_b2 h_b3 h_lo h_lmin h_lratio < <(compare "$RAW/$flavour-handoff.txt" a_ms b_ms "$HANDOFF_PAIRS")
+    need "$h_ratio" "the hand-off ratio"
+    probe wait-window 0 >/dev/null || broken "the resident copy did not survive the hand-offs"
+
+    kib() { awk -v b="$1" 'BEGIN { printf "%.0f KiB", b / 1024 }'; }
+    row "[$flavour] hand-off: ovq.exe -s vs handoff-min, median of $HANDOFF_PAIRS pairs" \
+        "$(printf '%.1f' "$h_ovq") ms" "$(printf '%.1f' "$h_min") ms" "$h_ratio" "$h_b1 $h_b2 $h_b3" "reported"
+    row "[$flavour] hand-off, fastest of $HANDOFF_PAIRS runs each" \
+        "$(printf '%.1f' "$h_lo") ms" "$(printf '%.1f' "$h_lmin") ms" "$h_lratio" "" "reported"
+    row "[$flavour] start-up to hidden window vs window-min, median of $STARTUP_PAIRS pairs" \
+        "$(printf '%.1f' "$s_ovq") ms" "$(printf '%.1f' "$s_min") ms" "$s_ratio" "$s_b1 $s_b2 $s_b3" "reported"
+    row "[$flavour] start-up, fastest of $STARTUP_PAIRS runs each" \
+        "$(printf '%.1f' "$s_lo") ms" "$(printf '%.1f' "$s_lmin") ms" "$s_lratio" "" "reported"
+    row "[$flavour] memory after 10 s, PagefileUsage, median of $MEMORY_ROUNDS rounds" \
+        "$(kib "$m_ovq")" "$(kib "$m_min")" "$m_ratio" "$m_b1 $m_b2 $m_b3 (per round)" "reported"
+    row "[$flavour] memory after 10 s, WorkingSetSize (shared DLLs included)" \
+        "$(kib "$w_ovq")" "$(kib "$w_min")" "$w_ratio" "$w_b1 $w_b2 $w_b3 (per round)" "reported"
+    # Wine counts thread times in 10 ms steps; a window shorter than a minute is scaled.
+    cpu_how="measured over $((CPU_WINDOW_MS / 1000)) s"
+    ((CPU_WINDOW_MS == 60000)) || cpu_how="$cpu_how, scaled"
+    row "[$flavour] resident CPU time per minute, switch off ($cpu_how)" \
+        "$c_off_min ms/min ($c_off ms in $((CPU_WINDOW_MS / 1000)) s, 10 ms steps)" "" "" "" "reported"
+    row "[$flavour] resident CPU time per minute, switch on ($cpu_how)" \
+        "$c_on_min ms/min ($c_on ms in $((CPU_WINDOW_MS / 1000)) s, 10 ms steps)" "" "" "" "reported"
+    wine_down
+}
+
+WINE_VERSIONS=()
+for flavour in "${FLAVOURS[@]}"; do
+    wine_figures "$flavour"
+done
 
 # ---- print ----
 version=$(sed -n 's/^project(ovq VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
 {
-    printf 'ovq %s (commit %s), %s UTC, %s, %s cores\n\n' "$version" "$commit" "$(date -u '+%Y-%m-%d %H:%M')" \
-        "$wine_version" "$(nproc)"
+    printf 'ovq %s (commit %s), %s UTC, %s cores\n' "$version" "$commit" "$(date -u '+%Y-%m-%d %H:%M')" "$(nproc)"
+    printf 'flavours measured under Wine: %s\n\n' "$(IFS=';'; echo "${WINE_VERSIONS[*]}" | sed 's/;/; /g')"
     printf '%s\n' "${ROWS[@]}" | awk -F '\t' '
         BEGIN { n = 1; cell[1, 1] = "Figure"; cell[1, 2] = "ovq"; cell[1, 3] = "minimal program"
                 cell[1, 4] = "ratio"; cell[1, 5] = "ratio in 3 blocks"; cell[1, 6] = "target" }

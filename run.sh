@@ -14,7 +14,7 @@
 #     running one and run.sh returns its exit code (1).
 # With a working $DISPLAY the programs run in a Wine virtual desktop window on it
 # (taskbar with the notification area); without one in a private Xvfb that later
-# calls reuse (stop it with `scripts/wine-env.sh stop`). The Wine prefix lives in
+# calls reuse (run.sh prints how to stop it). The Wine prefix lives in
 # build/wine/run/prefix (32-bit) or build/wine/run-win64/prefix (64-bit).
 # OVQ_BUILD_DIR (default build/<preset>) and OVQ_SKIP_BUILD=1 run a build made
 # elsewhere; OVQ_NO_IA32=1 takes the 64-bit path on any host.
@@ -71,7 +71,7 @@ where() {
     if [[ $OVQ_DISPLAY_KIND == xvfb ]]; then
         say "display: $DISPLAY (private Xvfb, pid $(ovq_read "$OVQ_WINE_STATE/xvfb.pid"), kept for later calls)"
         say "screenshot: DISPLAY=$DISPLAY import -window root shot.png"
-        say "stop the Xvfb (and any ovq in it): scripts/wine-env.sh stop"
+        say "stop the Xvfb (and any ovq in it): OVQ_WINE_STATE=$OVQ_WINE_STATE OVQ_WINE_ARCH=$OVQ_WINE_ARCH scripts/wine-env.sh stop"
     else
         say "display: $DISPLAY (Wine virtual desktop window with a taskbar)"
     fi

@@ -32,20 +32,24 @@ function(ovq_without_runtime target)
     # Freestanding: the compiler may not turn a loop into a call of a C
     # library function (GCC makes strlen of a length loop otherwise). No
     # exceptions or RTTI. Link-time optimisation inlines the small procedures
-    # across files; every function gets a section of its own, so the linker
-    # keeps only what is used. (Not data sections: MinGW would then give the
-    # zero-filled state room in the file.)
-    set(code_options -ffreestanding -fno-exceptions -fno-rtti -fno-ident -ffunction-sections -flto)
+    # across files and drops what nothing calls. (Not data sections: MinGW
+    # would then give the zero-filled state room in the file.)
+    set(code_options -ffreestanding -fno-exceptions -fno-rtti -fno-ident -flto)
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
         # x64 Windows unwinds through every frame by its table (.pdata and
         # .xdata): an exception raised inside a callback such as the window
         # procedure, a crash dump and a debugger all need an entry for each
         # function that is not a leaf. i386 unwinds by the frame chain, so the
         # tables are dropped there.
+        # On x64 the assembler aligns every code section to 16 bytes, so a
+        # section for each function would cost a padding gap after each; the
+        # functions of the optimised whole stay together instead.
         set(x64 ON)
     else()
         set(x64 OFF)
-        list(APPEND code_options -fno-asynchronous-unwind-tables)
+        # Every function gets a section of its own, so the linker keeps only
+        # what is used.
+        list(APPEND code_options -fno-asynchronous-unwind-tables -ffunction-sections)
     endif()
     target_compile_options(${target} PRIVATE -Wall -Wextra ${code_options})
     # No start-up files and no C or C++ runtime: the process starts in

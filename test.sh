@@ -16,8 +16,9 @@ started=$SECONDS
 
 # shellcheck source=scripts/host.sh
 . scripts/host.sh
-ovq_host_ia32 || true # asked once here; everything below is handed the answer
+ovq_host_ia32 || true # asked once here; everything below is handed the answers
 scripts/install-deps.sh
+ovq_host_wine
 
 for preset in win32 win32-clang win64 host; do
     cmake --preset "$preset"

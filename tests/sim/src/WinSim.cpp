@@ -1156,7 +1156,8 @@ LRESULT WINAPI DefWindowProcA(HWND handle, UINT message, WPARAM wParam, LPARAM l
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName)
 {
     HWND found = nullptr;
-    for (size_t i = 0; i < S.windows.size() && found == nullptr && !ShouldFail("FindWindowA"); ++i) {
+    bool fails = ShouldFail("FindWindowA");
+    for (size_t i = 0; i < S.windows.size() && found == nullptr && !fails; ++i) {
         const Window& w = S.windows[i];
         if (w.alive && w.className == className && (windowName == nullptr || w.title == windowName))
             found = Handle(i);

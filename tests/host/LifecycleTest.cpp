@@ -38,12 +38,6 @@ const std::string MenuAndIconStartUp[] = {
 };
 // clang-format on
 
-// The command string's block holds "ovq", the command line and two bytes more.
-std::string CommandStringBlock(const std::string& commandLine)
-{
-    return "HeapAlloc(heap, 0x0, " + std::to_string(4 + commandLine.size() + 1) + ") = block1";
-}
-
 std::vector<std::string> ExpectedStartUp(const std::string& commandLine, const std::vector<std::string>& ownArguments)
 {
     // The calls in the order of the log, one a line.

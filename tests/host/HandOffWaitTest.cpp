@@ -111,7 +111,7 @@ TEST_F(HandOffWaitTest, MarkerThatGoesWhileWaitingMakesThisLaunchTheFirstCopy)
     MarkerGoesAt(25);
     CloseAt(130);
 
-    EXPECT_EQ(sim::RunProgram("ovq.exe -s"), 0u);
+    ASSERT_EQ(sim::RunProgram("ovq.exe -s"), 0u);
 
     // clang-format off
     const std::vector<std::string> waits = {
@@ -137,6 +137,7 @@ TEST_F(HandOffWaitTest, MarkerThatGoesWhileWaitingMakesThisLaunchTheFirstCopy)
     };
     // clang-format on
     EXPECT_LINES(sim::Calls(), Join({ Launch("ovq.exe -s"), waits, firstCopyRun }));
+    ASSERT_NE(Main(), nullptr);
     EXPECT_EQ(sim::WindowTitle(Main()), "ovq -s");
     EXPECT_TRUE(IsMenuItemChecked(App.TrayMenu, IDM_PERMIT)) << "its own -s ran";
     // It keeps the marker it made for its whole run.

@@ -15,6 +15,16 @@ enum : UINT { KEEPAWAKE_PERIOD_MS = 900 };
 enum : UINT { WM_TRAYNOTIFY = WM_USER + 100 };
 enum : UINT { TRAY_ICON_ID = 13 };
 
+// A second launch whose marker is held but which finds no window waits for it
+// at most HANDOFF_WAIT_MS, looking every HANDOFF_POLL_MS. A starting copy has
+// only its class and window to create after taking the marker: milliseconds
+// on an idle machine, seconds when a loaded one starts many programs at once.
+// A copy that is ending holds the marker without a window through its
+// shut-down, whose slowest step, deleting the tray icon, waits for the shell.
+// Five seconds cover both many times over, and are all that a launch loses
+// when the name is held by something that never makes the window.
+enum : DWORD { HANDOFF_WAIT_MS = 5000, HANDOFF_POLL_MS = 10 };
+
 #define OVQ_WINDOW_CLASS "TApp_TOOLScrBlock"
 #define OVQ_MUTEX_NAME "doaGD[da12_"
 #define OVQ_ICON_NAME "MAINICON"

@@ -59,15 +59,20 @@ struct Outcome {
     size_t blocks;  // heap blocks not given back
     int menusShown;
     int boxesShown;
+    size_t handedOver;  // texts that reached the running copy's window
 };
+
+// The running copy's window in the second-copy scenarios, made by another process.
+HWND RunningWindow;
 
 std::string Describe(const Outcome& o)
 {
     char text[200];
     std::snprintf(text, sizeof text,
-                  "exit %u, icons %zu, menus %zu, state 0x%08x, window %s, timers %zu, blocks %zu, shown %d+%d",
+                  "exit %u, icons %zu, menus %zu, state 0x%08x, window %s, timers %zu, blocks %zu, shown %d+%d, "
+                  "handed over %zu",
                   o.exitCode, o.icons, o.menus, o.state, o.windowAlive ? "alive" : "gone", o.timers, o.blocks,
-                  o.menusShown, o.boxesShown);
+                  o.menusShown, o.boxesShown, o.handedOver);
     return text;
 }
 
@@ -81,6 +86,7 @@ Outcome RunWith(const std::function<void()>& script, const std::string& commandL
 {
     sim::Reset();
     App = AppState{};
+    RunningWindow = nullptr;
     script();
     if (fault != nullptr)
         sim::FailNth(fault->name, fault->n);
@@ -94,6 +100,7 @@ Outcome RunWith(const std::function<void()>& script, const std::string& commandL
     o.blocks = sim::LiveBlocks();
     o.menusShown = sim::MenusShown();
     o.boxesShown = sim::MessageBoxesShown();
+    o.handedOver = RunningWindow != nullptr ? sim::ForeignMessages(RunningWindow).size() : 0;
     return o;
 }
 
@@ -127,7 +134,33 @@ void FirstCopy()
 void SecondCopy()
 {
     sim::CreateForeignMutex(OVQ_MUTEX_NAME);
-    sim::CreateForeignWindow(OVQ_WINDOW_CLASS);
+    RunningWindow = sim::CreateForeignWindow(OVQ_WINDOW_CLASS);
+    sim::At(1000, [] { sim::PostFromOutside(Main(), WM_CLOSE, 0, 0); });
+}
+
+// A second copy that meets a first one still starting: the marker is held,
+// and the window comes after the launch has looked three times.
+void SecondCopyWaiting()
+{
+    sim::CreateForeignMutex(OVQ_MUTEX_NAME);
+    sim::At(25, [] { RunningWindow = sim::CreateForeignWindow(OVQ_WINDOW_CLASS); });
+    sim::At(1000, [] { sim::PostFromOutside(Main(), WM_CLOSE, 0, 0); });
+}
+
+// A launch that meets a copy ending after -x: the marker is held and the
+// window already gone; the marker goes while the launch waits, which then
+// runs as the first copy does in FirstCopy.
+void RunningCopyEnding()
+{
+    sim::CreateForeignMutex(OVQ_MUTEX_NAME);
+    sim::At(25, [] { sim::ReleaseForeignMutex(OVQ_MUTEX_NAME); });
+    FirstCopy();
+}
+
+// The marker is held by something that never makes the window.
+void MarkerWithoutWindow()
+{
+    sim::CreateForeignMutex(OVQ_MUTEX_NAME);
     sim::At(1000, [] { sim::PostFromOutside(Main(), WM_CLOSE, 0, 0); });
 }
 
@@ -165,15 +198,59 @@ bool FirstCopyKeepsItsPromise(const Fault& fault, const Outcome& o, std::string*
     return blocks == 1;
 }
 
-// What the program promises when `fault` happens in the second copy.
+// A second copy that found the marker held: it ends with 1 and makes nothing.
+bool MadeNothingAndEndedWithOne(const Outcome& o)
+{
+    return o.exitCode == 1 && o.menus == 0 && o.icons == 0 && o.state == 0 && !o.windowAlive && o.timers == 0;
+}
+
+// The command string could not be made: the launch ends with 1 before the
+// single-copy test.
+bool WithoutCommandString(const Fault& fault)
+{
+    return (fault.name == "GetProcessHeap" || fault.name == "HeapAlloc") && fault.beforeMutex;
+}
+
+// What the program promises when `fault` happens in the second copy. Only the
+// first CreateMutexA decides whether it is one; a later look whose call fails
+// counts the marker as held.
 bool SecondCopyKeepsItsPromise(const Fault& fault, const Outcome& o, std::string* why)
 {
-    if (fault.name == "CreateMutexA") {
-        *why = "no marker to be found: it runs as a copy of its own, closed with 0";
-        return o.exitCode == 0 && o.icons == 0 && o.menus == 0 && o.state == ES_CONTINUOUS;
+    if (WithoutCommandString(fault)) {
+        *why = "without its command string it ends with 1, hands nothing over and makes nothing";
+        return MadeNothingAndEndedWithOne(o) && o.handedOver == 0;
     }
-    *why = "a second copy ends with 1 and makes nothing";
-    return o.exitCode == 1 && o.menus == 0 && o.icons == 0 && o.state == 0 && !o.windowAlive;
+    if (fault.name == "CreateMutexA" && fault.n == 1) {
+        *why = "no marker to be found: it runs as a copy of its own, closed with 0";
+        return o.exitCode == 0 && o.icons == 0 && o.menus == 0 && o.state == ES_CONTINUOUS && o.handedOver == 0;
+    }
+    size_t texts = fault.name == "SendMessageA" ? 0 : 1;
+    *why = "a second copy hands its text over " + std::to_string(texts) + " time(s), ends with 1 and makes nothing";
+    return MadeNothingAndEndedWithOne(o) && o.handedOver == texts;
+}
+
+// What the program promises when `fault` happens in a launch whose running
+// copy ends while it waits: it runs as the first copy. A handle that would
+// not close keeps the marker held, and the launch then waits out the deadline.
+bool LaunchAfterTheEndKeepsItsPromise(const Fault& fault, const Outcome& o, std::string* why)
+{
+    if (fault.name == "CloseHandle") {
+        *why = "its own handle keeps the marker: it ends with 1 at the deadline and makes nothing";
+        return MadeNothingAndEndedWithOne(o) && sim::Now() == HANDOFF_WAIT_MS;
+    }
+    return FirstCopyKeepsItsPromise(fault, o, why);
+}
+
+// What the program promises when `fault` happens in a launch that waits for a
+// window that never comes.
+bool LaunchWithoutWindowKeepsItsPromise(const Fault& fault, const Outcome& o, std::string* why)
+{
+    if (WithoutCommandString(fault) || (fault.name == "CreateMutexA" && fault.n == 1))
+        return SecondCopyKeepsItsPromise(fault, o, why);
+    // A handle that would not close stays open until the process ends.
+    size_t open = fault.name == "CloseHandle" ? 1 : 0;
+    *why = "it ends with 1 at the deadline, every look's handle closed that would close, and makes nothing";
+    return MadeNothingAndEndedWithOne(o) && sim::Now() == HANDOFF_WAIT_MS && sim::OpenHandles() == open;
 }
 
 struct Scenario {
@@ -224,6 +301,21 @@ TEST_F(FaultSweepTest, FirstCopyWithOwnArguments)
 TEST_F(FaultSweepTest, SecondCopy)
 {
     Sweep({ "second copy", SecondCopy, "ovq.exe -s", SecondCopyKeepsItsPromise });
+}
+
+TEST_F(FaultSweepTest, SecondCopyWaitingForTheWindow)
+{
+    Sweep({ "second copy waiting", SecondCopyWaiting, "ovq.exe -s", SecondCopyKeepsItsPromise });
+}
+
+TEST_F(FaultSweepTest, LaunchWhileTheRunningCopyEnds)
+{
+    Sweep({ "launch while the running copy ends", RunningCopyEnding, "ovq.exe -c", LaunchAfterTheEndKeepsItsPromise });
+}
+
+TEST_F(FaultSweepTest, LaunchWaitingForAWindowThatNeverComes)
+{
+    Sweep({ "launch without a window", MarkerWithoutWindow, "ovq.exe -s", LaunchWithoutWindowKeepsItsPromise });
 }
 
 // The sweep's own premise: the normal run of the first copy does everything

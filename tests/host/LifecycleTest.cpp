@@ -38,12 +38,6 @@ const std::string MenuAndIconStartUp[] = {
 };
 // clang-format on
 
-// The command string's block holds "ovq", the command line and two bytes more.
-std::string CommandStringBlock(const std::string& commandLine)
-{
-    return "HeapAlloc(heap, 0x0, " + std::to_string(4 + commandLine.size() + 1) + ") = block1";
-}
-
 std::vector<std::string> ExpectedStartUp(const std::string& commandLine, const std::vector<std::string>& ownArguments)
 {
     // The calls in the order of the log, one a line.
@@ -52,7 +46,7 @@ std::vector<std::string> ExpectedStartUp(const std::string& commandLine, const s
         "GetCommandLineA()",
         "GetProcessHeap() = heap",
         CommandStringBlock(commandLine),
-        "CreateMutexA(null, FALSE, \"doaGD[da12_\") = handle",
+        "CreateMutexA(null, FALSE, \"doaGD[da12_\") = handle1",
         "GetLastError() = 0",
         "GetModuleHandleA(null)",
         "LoadIconA(module, \"MAINICON\") = MAINICON",
@@ -202,7 +196,7 @@ TEST_F(LifecycleTest, SecondCopyHandsTheCommandStringToTheFirstWindowOfTheClass)
         "GetCommandLineA()",
         "GetProcessHeap() = heap",
         CommandStringBlock("ovq.exe \"-s -x\""),
-        "CreateMutexA(null, FALSE, \"doaGD[da12_\") = handle",
+        "CreateMutexA(null, FALSE, \"doaGD[da12_\") = handle1",
         "GetLastError() = 183",
         "FindWindowA(\"TApp_TOOLScrBlock\", null) = hwnd1",
         "SendMessageA(hwnd1, WM_SETTEXT, 0, \"ovq -s -x\")",
@@ -229,7 +223,7 @@ TEST_F(LifecycleTest, SecondCopyWithoutArgumentsSendsNothing)
         "GetCommandLineA()",
         "GetProcessHeap() = heap",
         CommandStringBlock("ovq.exe \"\""),
-        "CreateMutexA(null, FALSE, \"doaGD[da12_\") = handle",
+        "CreateMutexA(null, FALSE, \"doaGD[da12_\") = handle1",
         "GetLastError() = 183",
         "ExitProcess(1)",
     };

@@ -46,6 +46,12 @@ protected:
 const std::string TrayRecord = "size=88, hwnd1, id=13, flags=7, callback=1124, icon=MAINICON, "
                                "tip=\"\\x83X\\x83N\\x83\\x8a\\x81[\\x83\\x93\\x83Z\\x81[\\x83o\\x81[\\x97}\\x8e~\")";
 
+// The command string's block holds "ovq", the command line and two bytes more.
+inline std::string CommandStringBlock(const std::string& commandLine)
+{
+    return "HeapAlloc(heap, 0x0, " + std::to_string(4 + commandLine.size() + 1) + ") = block1";
+}
+
 // The log without the lines of the received text's memory and conversions,
 // for tables about other calls.
 inline std::vector<std::string> WithoutHeap(std::vector<std::string> lines)

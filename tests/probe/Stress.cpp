@@ -83,6 +83,70 @@ DWORD exitCodeAfter(HANDLE process, DWORD ms) {
     return code;
 }
 
+// The title of a window of another process (its ANSI bytes).
+std::string windowTitle(HWND hwnd) {
+    char buffer[512] = {};
+    GetWindowTextA(hwnd, buffer, sizeof buffer);
+    return buffer;
+}
+
+// Watches the system's last-input tick for up to ms and counts its advances,
+// stopping early at `enough`. ovq resets the idle time every 900 ms while its
+// permit switch is off and never while it is on, and nothing else here makes
+// input, so an advance means the switch is off.
+struct IdleWatch {
+    unsigned advances = 0;
+    DWORD elapsed = 0;
+};
+
+IdleWatch watchIdle(DWORD ms, unsigned enough) {
+    IdleWatch watch;
+    LASTINPUTINFO info = {sizeof info, 0};
+    GetLastInputInfo(&info);
+    DWORD previous = info.dwTime;
+    DWORD start = GetTickCount();
+    while (watch.advances < enough && GetTickCount() - start < ms) {
+        Sleep(kPollMs);
+        if (GetLastInputInfo(&info) && info.dwTime != previous) {
+            ++watch.advances;
+            previous = info.dwTime;
+        }
+    }
+    watch.elapsed = GetTickCount() - start;
+    return watch;
+}
+
+void reportIdle(const IdleWatch& watch) {
+    out("idle_advances=%u", watch.advances);
+    out("idle_watch_ms=%lu", static_cast<unsigned long>(watch.elapsed));
+}
+
+// A kill-on-close job: whatever still runs in it when the probe ends ends with it.
+HANDLE killOnCloseJob() {
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!job || !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        out("error=no kill-on-close job (%lu)", lastError());
+        if (job) CloseHandle(job);
+        return nullptr;
+    }
+    return job;
+}
+
+// Ends the copy that owns ovq's window with a launch of `exe -x` in the job;
+// reports the exit codes of both (keys prefixed with `what`) and the windows left.
+void endWithExitCommand(const std::string& exe, HANDLE resident, HANDLE job, DWORD ms, const char* what) {
+    char* xArgs[] = {const_cast<char*>(exe.c_str()), const_cast<char*>("-x")};
+    PROCESS_INFORMATION ender = {};
+    if (!startProcess(commandLine(2, xArgs), 0, job, &ender)) return;
+    out("x_exit=%lu", static_cast<unsigned long>(exitCodeAfter(ender.hProcess, ms)));
+    CloseHandle(ender.hThread);
+    CloseHandle(ender.hProcess);
+    out("%s_exit=%lu", what, static_cast<unsigned long>(exitCodeAfter(resident, ms)));
+    out("windows_after=%u", static_cast<unsigned>(appWindows().windows.size()));
+}
+
 // ---- the notification area's helper icon ----
 
 const char kHelperClass[] = "OvqProbeTrayHelper";
@@ -228,30 +292,36 @@ unsigned threadCount(DWORD pid) {
 }  // namespace
 
 int cmdRace(int argc, char** argv) {
-    unsigned long count = 0, ms = 0;
+    unsigned long count = 0, ms = 0, idleMs = 0;
     if (argc < 3 || !parseNumber(argv[0], &count) || !parseNumber(argv[1], &ms) || count < 1 || count > 64)
         return kUsage;
     argc -= 2;
     argv += 2;
+    bool tag = false;
+    for (; argc > 0 && argv[0][0] == '-' && argv[0][1] == '-'; --argc, ++argv) {
+        if (std::strcmp(argv[0], "--tag") == 0) {
+            tag = true;
+        } else if (std::strcmp(argv[0], "--idle") == 0 && argc > 1 && parseNumber(argv[1], &idleMs)) {
+            --argc;
+            ++argv;
+        } else {
+            return kUsage;
+        }
+    }
+    if (argc < 1) return kUsage;
     if (!appWindows().windows.empty()) {
         out("error=a window of ovq's class exists before the race");
         return kNo;
     }
-    // Kill-on-close: whatever still runs when the probe ends ends with it.
-    HANDLE job = CreateJobObjectA(nullptr, nullptr);
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (!job || !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
-        out("error=no kill-on-close job (%lu)", lastError());
-        if (job) CloseHandle(job);
-        return kNo;
-    }
+    HANDLE job = killOnCloseJob();
+    if (!job) return kNo;
 
     const std::string line = commandLine(argc, argv);
     std::vector<PROCESS_INFORMATION> copies;
     for (unsigned long i = 0; i < count; ++i) {
         PROCESS_INFORMATION process = {};
-        if (!startProcess(line, CREATE_SUSPENDED, job, &process)) break;
+        const std::string copyLine = tag ? line + " copy" + std::to_string(i + 1) : line;
+        if (!startProcess(copyLine, CREATE_SUSPENDED, job, &process)) break;
         copies.push_back(process);
     }
     if (copies.size() != count) {
@@ -321,19 +391,15 @@ int cmdRace(int argc, char** argv) {
     bool residentOwnsWindow = found.pids.size() == 1 && found.pids[0] == residentPid && residentPid != 0;
     out("resident_owns_window=%d", residentOwnsWindow ? 1 : 0);
 
-    // A later launch with -x ends the resident copy.
+    // What the resident copy shows after every hand-off: the title it got
+    // last, and (with --idle) whether its permit switch is off.
     if (stillRunning == 1 && residentOwnsWindow) {
-        char xArg[] = "-x";
-        char* xArgs[] = {argv[0], xArg};
-        PROCESS_INFORMATION ender = {};
-        if (startProcess(commandLine(2, xArgs), 0, job, &ender)) {
-            DWORD enderExit = exitCodeAfter(ender.hProcess, ms);
-            out("x_exit=%lu", static_cast<unsigned long>(enderExit));
-            CloseHandle(ender.hThread);
-            CloseHandle(ender.hProcess);
-            out("resident_exit=%lu", static_cast<unsigned long>(exitCodeAfter(resident, ms)));
-            out("windows_after=%u", static_cast<unsigned>(appWindows().windows.size()));
-        }
+        // Its own arguments have run once it waits in its message loop.
+        WaitForInputIdle(resident, ms);
+        out("title=%s", windowTitle(found.windows[0]).c_str());
+        if (idleMs) reportIdle(watchIdle(idleMs, 2));
+        // A later launch with -x ends the resident copy.
+        endWithExitCommand(argv[0], resident, job, ms, "resident");
     }
     unsigned left = runningCount();
     out("left_running=%u", left);
@@ -343,6 +409,101 @@ int cmdRace(int argc, char** argv) {
     }
     CloseHandle(job);
     return kOk;
+}
+
+int cmdExitAndLaunch(int argc, char** argv) {
+    unsigned long ms = 0, idleMs = 0, holdMs = 0;
+    if (argc < 3 || !parseNumber(argv[0], &ms) || !parseNumber(argv[1], &idleMs)) return kUsage;
+    argc -= 2;
+    argv += 2;
+    if (argc > 2 && std::strcmp(argv[0], "--hold") == 0) {
+        if (!parseNumber(argv[1], &holdMs)) return kUsage;
+        argc -= 2;
+        argv += 2;
+    }
+    if (argc < 1) return kUsage;
+    if (!appWindows().windows.empty()) {
+        out("error=a window of ovq's class exists before the start");
+        return kNo;
+    }
+    HANDLE job = killOnCloseJob();
+    if (!job) return kNo;
+    std::vector<PROCESS_INFORMATION> started;
+    auto finish = [&](int code) {
+        for (const PROCESS_INFORMATION& process : started) {
+            CloseHandle(process.hThread);
+            CloseHandle(process.hProcess);
+        }
+        CloseHandle(job);
+        return code;
+    };
+
+    // The running copy, with its window, in its message loop.
+    PROCESS_INFORMATION first = {};
+    if (!startProcess(commandLine(1, argv), 0, job, &first)) return finish(kNo);
+    started.push_back(first);
+    WaitForInputIdle(first.hProcess, ms);
+    HWND window = FindWindowA(kAppClass, nullptr);
+    out("first_window=%d", window ? 1 : 0);
+    if (!window) return finish(kNo);
+
+    // The launch, made and held before the -x, so that nothing but resuming it
+    // lies between the -x taking effect and the launch.
+    PROCESS_INFORMATION launch = {};
+    if (!startProcess(commandLine(argc, argv), CREATE_SUSPENDED, job, &launch)) return finish(kNo);
+    started.push_back(launch);
+    // With --hold, the shell answers nothing for a while: the ending copy waits
+    // in deleting its tray icon, without its window and holding the marker, as
+    // a copy does whose shut-down is slow.
+    HANDLE shell = nullptr;
+    if (holdMs) {
+        DWORD shellThread = GetWindowThreadProcessId(FindWindowA("Shell_TrayWnd", nullptr), nullptr);
+        shell = shellThread ? OpenThread(THREAD_SUSPEND_RESUME, FALSE, shellThread) : nullptr;
+        if (!shell || SuspendThread(shell) == static_cast<DWORD>(-1)) {
+            out("error=the shell's thread cannot be held (%lu)", lastError());
+            if (shell) CloseHandle(shell);
+            return finish(kNo);
+        }
+    }
+    DWORD held = GetTickCount();
+    char* xArgs[] = {argv[0], const_cast<char*>("-x")};
+    PROCESS_INFORMATION ender = {};
+    if (!startProcess(commandLine(2, xArgs), 0, job, &ender)) return finish(kNo);
+    started.push_back(ender);
+    // The running copy destroys its window while it handles the -x; the launch
+    // goes the moment the window is gone.
+    DWORD start = GetTickCount();
+    while (IsWindow(window) && GetTickCount() - start < ms)
+        Sleep(1);
+    ResumeThread(launch.hThread);
+    out("launched_after_ms=%lu", static_cast<unsigned long>(GetTickCount() - start));
+    start = GetTickCount();
+    if (shell) {
+        while (GetTickCount() - held < holdMs)
+            Sleep(kPollMs);
+        ResumeThread(shell);
+        CloseHandle(shell);
+    }
+    DWORD firstExit = exitCodeAfter(first.hProcess, ms);
+    out("first_ended_ms=%lu", static_cast<unsigned long>(GetTickCount() - start));
+    out("first_exit=%lu", static_cast<unsigned long>(firstExit));
+    out("x_exit=%lu", static_cast<unsigned long>(exitCodeAfter(ender.hProcess, ms)));
+
+    // Until the launch has ended or waits for input in its message loop.
+    WaitForInputIdle(launch.hProcess, ms);
+    AppWindows found = appWindows();
+    bool launchRuns = running(launch.hProcess);
+    out("launch_running=%d", launchRuns ? 1 : 0);
+    if (!launchRuns) out("launch_ended_exit=%lu", static_cast<unsigned long>(exitCodeAfter(launch.hProcess, 0)));
+    out("windows=%u", static_cast<unsigned>(found.windows.size()));
+    bool launchOwnsWindow = found.pids.size() == 1 && found.pids[0] == launch.dwProcessId;
+    out("launch_owns_window=%d", launchOwnsWindow ? 1 : 0);
+    if (launchRuns && launchOwnsWindow) {
+        out("title=%s", windowTitle(found.windows[0]).c_str());
+        if (idleMs) reportIdle(watchIdle(idleMs, 2));
+        endWithExitCommand(argv[0], launch.hProcess, job, ms, "launch");
+    }
+    return finish(kOk);
 }
 
 int cmdTaskbarStorm(int argc, char** argv) {

@@ -1107,6 +1107,7 @@ int main(int argc, char** argv) {
         return cmdInjectSetTextSize(number, extra == 2 ? args[1] : nullptr);
     if (command == "inject-settext-null" && extra == 0) return cmdInjectSetTextNull();
     if (command == "race") return cmdRace(extra, args);
+    if (command == "exit-and-launch") return cmdExitAndLaunch(extra, args);
     if (command == "taskbar-storm") return cmdTaskbarStorm(extra, args);
     if (command == "settext-series") return cmdSetTextSeries(extra, args);
     if (command == "proc-usage") return cmdProcUsage(extra, args);

@@ -43,3 +43,15 @@ wt_expect_title_now() {
         WT_FAILED=1
     fi
 }
+
+# wt_expect_switch_watched STATE WHAT: the permit switch is STATE (off or on) by
+# the idle watch that the last probe output reports (race or exit-and-launch
+# with an idle time, which stop at two advances): off makes two advances, on
+# none.
+wt_expect_switch_watched() {
+    local advances expected=0
+    advances=$(kv idle_advances)
+    [[ $1 == off ]] && expected=2
+    wt_expect_eq "${advances:-none}" "$expected" \
+        "$2: idle advances within $(kv idle_watch_ms) ms (switch $1)"
+}

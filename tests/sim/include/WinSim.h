@@ -67,9 +67,12 @@ DWORD Now();
 void AdvanceClock(DWORD ms);
 // A waiting program never sleeps past this moment (default one virtual hour).
 void SetTimeLimit(DWORD ms);
+// What GetTickCount returns at virtual time 0 (default 0); a value just
+// below 2^32 makes the system's tick count wrap during the run.
+void SetTickCountAtStart(DWORD ticks);
 
 // Scripted events of other programs, run when the clock reaches `at` while the
-// program waits for a message (in its loop, a menu or a message box).
+// program waits for a message (in its loop, a menu or a message box) or sleeps.
 void At(DWORD at, std::function<void()> action);
 // Another process sends a message to a window and waits for the result;
 // the text, if any, is passed as a zero-terminated lParam.
@@ -78,8 +81,14 @@ LRESULT SendFromOutside(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 void PostFromOutside(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Another process: a mutex it holds, and a top-level window it owns that
-// records what is sent to it.
+// records what is sent to it. A mutex exists while another process holds it
+// or the program has a handle to it open; ReleaseForeignMutex is the other
+// process closing its handle (or ending).
 void CreateForeignMutex(const std::string& name);
+void ReleaseForeignMutex(const std::string& name);
+bool MutexExists(const std::string& name);
+// The kernel handles the program holds open (its mutex handles).
+size_t OpenHandles();
 HWND CreateForeignWindow(const std::string& className);
 struct ForeignMessage {
     UINT message;
@@ -93,7 +102,7 @@ const std::vector<ForeignMessage>& ForeignMessages(HWND window);
 // NIM_ADD and NIM_DELETE for the two uses of Shell_NotifyIconA. Each call
 // fails the way Windows reports that it failed (a null handle, FALSE, -1 from
 // GetMessageA, 0xFFFFFFFF from GetMenuState); calls without a result fail
-// silently (mouse_event: the system drops the input).
+// silently (mouse_event: the system drops the input; Sleep: it wakes at once).
 void FailTimes(const std::string& call, int times);
 // The n-th call from now (1: the next) and the times - 1 after it fail.
 void FailNth(const std::string& call, int n, int times = 1);
@@ -105,7 +114,7 @@ int PendingFailures();
 std::string FaultNameOf(const std::string& line);
 // Whether the simulation can make the named call fail. Those it cannot are
 // the calls that cannot fail on Windows either: GetCommandLineA, GetLastError,
-// ExitProcess, PostQuitMessage, DefWindowProcA.
+// GetTickCount, ExitProcess, PostQuitMessage, DefWindowProcA.
 bool CanFail(const std::string& faultName);
 bool NeverFails(const std::string& faultName);
 

@@ -155,6 +155,7 @@ typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
 // Errors and code pages
 #define ERROR_SUCCESS 0
+#define ERROR_ACCESS_DENIED 5
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_NOT_ENOUGH_MEMORY 8
 #define ERROR_INVALID_PARAMETER 87
@@ -171,6 +172,9 @@ LPSTR WINAPI GetCommandLineA();
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name);
 DWORD WINAPI GetLastError();
+BOOL WINAPI CloseHandle(HANDLE object);
+DWORD WINAPI GetTickCount();
+VOID WINAPI Sleep(DWORD ms);
 VOID WINAPI SetLastError(DWORD error);
 [[noreturn]] VOID WINAPI ExitProcess(UINT exitCode);
 EXECUTION_STATE WINAPI SetThreadExecutionState(EXECUTION_STATE flags);

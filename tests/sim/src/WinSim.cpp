@@ -55,6 +55,13 @@ struct Menu {
     std::vector<MenuItem> items;
 };
 
+// A named mutex exists while another process holds it or the program has a
+// handle open to it.
+struct Mutex {
+    bool foreign = false;
+    int handles = 0;
+};
+
 struct MenuScript {
     UINT command;
     DWORD openMs;
@@ -70,8 +77,10 @@ struct State {
 
     std::vector<Window> windows;  // HWND n is windows[n - 1]
     std::map<std::string, WNDCLASSA> classes;
-    std::set<std::string> mutexes;
-    int mutexHandles = 0;
+    std::map<std::string, Mutex> mutexes;
+    std::map<HANDLE, std::string> handles;  // the program's open handles, by the name they hold
+    int handlesMade = 0;
+    DWORD tickBase = 0;  // the system's tick count at virtual time 0
     std::map<std::string, UINT> registeredMessages;
 
     std::deque<MSG> posted;
@@ -287,8 +296,8 @@ bool RunDueEvents()
     }
 }
 
-// The moment the thread must wake up next: a scripted event or a timer.
-bool NextWakeUp(DWORD* at)
+// The moment of the next scripted event.
+bool NextEvent(DWORD* at)
 {
     bool found = false;
     for (const Event& event : S.events) {
@@ -296,6 +305,13 @@ bool NextWakeUp(DWORD* at)
             *at = event.at;
         found = true;
     }
+    return found;
+}
+
+// The moment the thread must wake up next: a scripted event or a timer.
+bool NextWakeUp(DWORD* at)
+{
+    bool found = NextEvent(at);
     for (const Timer& timer : S.timers) {
         if (!found || timer.due < *at)
             *at = timer.due;
@@ -549,6 +565,10 @@ void SetTimeLimit(DWORD ms)
 {
     S.timeLimit = ms;
 }
+void SetTickCountAtStart(DWORD ticks)
+{
+    S.tickBase = ticks;
+}
 
 void At(DWORD at, std::function<void()> action)
 {
@@ -579,7 +599,27 @@ void PostFromOutside(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 
 void CreateForeignMutex(const std::string& name)
 {
-    S.mutexes.insert(name);
+    S.mutexes[name].foreign = true;
+}
+
+void ReleaseForeignMutex(const std::string& name)
+{
+    auto mutex = S.mutexes.find(name);
+    if (mutex == S.mutexes.end())
+        return;
+    mutex->second.foreign = false;
+    if (mutex->second.handles == 0)
+        S.mutexes.erase(mutex);
+}
+
+bool MutexExists(const std::string& name)
+{
+    return S.mutexes.count(name) != 0;
+}
+
+size_t OpenHandles()
+{
+    return S.handles.size();
 }
 
 HWND CreateForeignWindow(const std::string& className)
@@ -597,6 +637,8 @@ const std::vector<ForeignMessage>& ForeignMessages(HWND window)
 const std::set<std::string> FailableCalls = {
     "GetModuleHandleA",
     "CreateMutexA",
+    "CloseHandle",
+    "Sleep",
     "SetThreadExecutionState",
     "GetProcessHeap",
     "HeapAlloc",
@@ -630,7 +672,7 @@ const std::set<std::string> FailableCalls = {
     "NIM_DELETE",
 };
 const std::set<std::string> UnfailingCalls = {
-    "GetCommandLineA", "GetLastError", "ExitProcess", "PostQuitMessage", "DefWindowProcA",
+    "GetCommandLineA", "GetLastError", "GetTickCount", "ExitProcess", "PostQuitMessage", "DefWindowProcA",
 };
 
 void FailTimes(const std::string& call, int times)
@@ -787,18 +829,80 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName)
     return moduleName == nullptr && !ShouldFail("GetModuleHandleA") ? TheModule : nullptr;
 }
 
+// The log names a handle by its number in the order of opening ("handle1").
+static std::string HandleName(HANDLE handle)
+{
+    if (handle == nullptr)
+        return "null";
+    uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+    if (value < 0x100 || value % 4 != 0)
+        return "other";
+    return Format("handle%zu", static_cast<size_t>((value - 0x100) / 4));
+}
+
+// A name held by an object of another kind, or one this user may not open,
+// fails the call with ERROR_INVALID_HANDLE or ERROR_ACCESS_DENIED.
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name)
 {
     HANDLE handle = nullptr;
     if (ShouldFail("CreateMutexA")) {
         S.lastError = ERROR_INVALID_HANDLE;
     } else {
-        S.lastError = S.mutexes.insert(name).second ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS;
-        handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x100 + 4 * ++S.mutexHandles));
+        auto made = S.mutexes.emplace(name, Mutex{});
+        S.lastError = made.second ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS;
+        ++made.first->second.handles;
+        handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x100 + 4 * ++S.handlesMade));
+        S.handles[handle] = name;
     }
     LogCall("CreateMutexA(%s, %s, %s) = %s", attributes == nullptr ? "null" : "attributes", Bool(initialOwner).c_str(),
-            Str(name).c_str(), handle == nullptr ? "null" : "handle");
+            Str(name).c_str(), HandleName(handle).c_str());
     return handle;
+}
+
+// Closing the last handle to a mutex that no other process holds removes it.
+// A failure leaves the handle open, as for a handle protected from closing.
+BOOL WINAPI CloseHandle(HANDLE handle)
+{
+    auto open = S.handles.find(handle);
+    BOOL result = open != S.handles.end() && !ShouldFail("CloseHandle");
+    if (result) {
+        auto mutex = S.mutexes.find(open->second);
+        if (--mutex->second.handles == 0 && !mutex->second.foreign)
+            S.mutexes.erase(mutex);
+        S.handles.erase(open);
+    } else {
+        S.lastError = ERROR_INVALID_HANDLE;
+    }
+    LogCall("CloseHandle(%s) = %s", HandleName(handle).c_str(), Bool(result).c_str());
+    return result;
+}
+
+// The tick count wraps to 0 after 2^32 ms, as on Windows.
+DWORD WINAPI GetTickCount()
+{
+    DWORD ticks = S.tickBase + S.now;
+    LogCall("GetTickCount() = %u", ticks);
+    return ticks;
+}
+
+// The clock moves on by the time asked, and other processes' scripted events
+// run at their moments meanwhile. A sleeping thread takes no messages, so
+// those events must not send any to the program's windows; the program sleeps
+// only while it has none. A failure is the early wake-up of a sleep shorter
+// than the system clock's resolution: the call returns with no time passed.
+VOID WINAPI Sleep(DWORD ms)
+{
+    LogCall("Sleep(%u)", ms);
+    if (ShouldFail("Sleep"))
+        return;
+    DWORD wake = S.now + ms;
+    if (wake > S.timeLimit)
+        throw Deadlock{ "the program was still sleeping at the virtual time limit" };
+    for (DWORD at = 0; NextEvent(&at) && at <= wake;) {
+        S.now = std::max(S.now, at);
+        RunDueEvents();
+    }
+    S.now = wake;
 }
 
 DWORD WINAPI GetLastError()
@@ -1052,7 +1156,8 @@ LRESULT WINAPI DefWindowProcA(HWND handle, UINT message, WPARAM wParam, LPARAM l
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName)
 {
     HWND found = nullptr;
-    for (size_t i = 0; i < S.windows.size() && found == nullptr && !ShouldFail("FindWindowA"); ++i) {
+    bool fails = ShouldFail("FindWindowA");
+    for (size_t i = 0; i < S.windows.size() && found == nullptr && !fails; ++i) {
         const Window& w = S.windows[i];
         if (w.alive && w.className == className && (windowName == nullptr || w.title == windowName))
             found = Handle(i);

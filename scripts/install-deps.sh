@@ -24,6 +24,8 @@ PACKAGES=(
     wine wine64 xvfb xdotool imagemagick x11-utils xxd
     # Japanese ANSI code page (932) and glyphs inside Wine
     locales fonts-ipafont-gothic
+    # README.txt made from README.md (scripts/readme-txt.sh)
+    gawk
 )
 
 if ovq_host_ia32; then

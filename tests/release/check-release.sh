@@ -25,6 +25,8 @@
 #   line over 76 columns but code;
 # - with a tracked file changed, release.sh refuses in one line and leaves
 #   the zip alone.
+# ok and fail below always return 0: `check && ok ... || fail ...` says one of them.
+# shellcheck disable=SC2015
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 src=$(realpath "${1:-$here/../..}")
@@ -55,8 +57,10 @@ second=$work/elsewhere/a-longer-directory-name/ovq-copy
 head=$(git -C "$src" rev-parse HEAD)
 git -C "$src" diff --binary HEAD >"$work/uncommitted.diff"
 clone() {
-    git clone -q --no-checkout "$src" "$1" && git -C "$1" fetch -q "$src" HEAD &&
-        git -C "$1" checkout -q --detach "$head" || stop "cannot clone $head of $src into $1"
+    if ! { git clone -q --no-checkout "$src" "$1" && git -C "$1" fetch -q "$src" HEAD &&
+        git -C "$1" checkout -q --detach "$head"; }; then
+        stop "cannot clone $head of $src into $1"
+    fi
     if [[ -s $work/uncommitted.diff ]]; then
         git -C "$1" apply --index "$work/uncommitted.diff" || stop "the uncommitted changes of $src do not apply to $head"
         GIT_AUTHOR_DATE="$(git -C "$src" log -1 --format=%cI HEAD)" GIT_COMMITTER_DATE="$(git -C "$src" log -1 --format=%cI HEAD)" \

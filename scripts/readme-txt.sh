@@ -64,13 +64,20 @@ function put(s) {
 }
 
 # Wraps words at WIDTH columns; the first line starts with first, the others
-# with rest. \003 is a space inside a code span, which never breaks.
+# with rest. \003 is a space inside a code span, which never breaks; \006 a
+# line break of the source's, which always does.
 function wrap(text, first, rest,    words, n, i, line, prefix) {
     n = split(text, words, /[ \t]+/)
     line = ""
     prefix = first
     for (i = 1; i <= n; i++) {
         if (words[i] == "") continue
+        if (words[i] == "\006") {
+            if (line != "") put_wrapped(prefix line)
+            prefix = rest
+            line = ""
+            continue
+        }
         if (line != "" && width(prefix line " " words[i]) > WIDTH) {
             put_wrapped(prefix line)
             prefix = rest
@@ -169,6 +176,16 @@ function inline(s,    res, c, p, run, rest, stop, code, m, url) {
     return s
 }
 
+# A line of a paragraph, to join to the ones before it: trimmed, and marked
+# with \006 when it ends in a line break (two blanks or a backslash).
+function joined(s) {
+    if (s ~ /(  |\\)$/) {
+        sub(/\\$/, "", s)
+        return trim(s) " \006"
+    }
+    return trim(s)
+}
+
 function is_blank(s) { return s ~ /^[ \t]*$/ }
 function is_fence(s) { return s ~ /^[ \t]*(```|~~~)/ }
 function is_heading(s) { return s ~ /^ {0,3}#{1,6}([ \t]|$)/ }
@@ -250,7 +267,8 @@ function list(i,    m, lead, text, j, column, bullet) {
         text = m[3]
         i++
         # Lines that continue the item's first paragraph.
-        while (i <= nsrc && !starts_block(i)) text = text " " trim(src[i++])
+        text = joined(text)
+        while (i <= nsrc && !starts_block(i)) text = text " " joined(src[i++])
         wrap(inline(text), repeat(" ", 2 + lead) bullet " ", repeat(" ", 2 + lead + length(bullet) + 1))
         # After blank lines: the next item, a paragraph of this one, or the end.
         while (1) {
@@ -262,7 +280,7 @@ function list(i,    m, lead, text, j, column, bullet) {
             }
             if (j > i && match(src[j], /^ */) && RLENGTH >= column && !is_fence(src[j])) {
                 text = ""
-                for (i = j; i <= nsrc && !is_blank(src[i]) && !is_item(src[i]); i++) text = text " " trim(src[i])
+                for (i = j; i <= nsrc && !is_blank(src[i]) && !is_item(src[i]); i++) text = text " " joined(src[i])
                 put("")
                 wrap(inline(text), repeat(" ", 2 + lead + length(bullet) + 1), repeat(" ", 2 + lead + length(bullet) + 1))
                 continue
@@ -345,8 +363,8 @@ function convert(    i, m, level, text, fence, indent, line) {
             gap(1)
         } else {
             # A paragraph: its lines joined and wrapped anew.
-            text = trim(line)
-            for (i++; i <= nsrc && !starts_block(i); i++) text = text " " trim(src[i])
+            text = joined(line)
+            for (i++; i <= nsrc && !starts_block(i); i++) text = text " " joined(src[i])
             gap(1)
             wrap(inline(text), "", "")
             gap(1)

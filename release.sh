@@ -24,7 +24,7 @@
 # release test so reuses the builds of ./test.sh); their exe checks still run.
 set -euo pipefail
 
-ROOT=$(cd "$(dirname "$0")" && pwd)
+ROOT=$(cd "$(dirname "$0")" && pwd -P) # as git names it, links resolved
 cd "$ROOT"
 say() { printf 'release.sh: %s\n' "$*" >&2; }
 

@@ -4,7 +4,9 @@
 # host build against the simulated Windows layer) and runs every test through
 # ctest: the host tests and the fuzz target, then the checks of each ovq.exe
 # (size, imports, header flags, reproducibility) and the Wine tests of the real
-# program, each flavour in a Wine prefix of its own kind.
+# program, each flavour in a Wine prefix of its own kind; last the release zip
+# of ./release.sh, made from two clones with the builds of win32 and win64
+# (tests/release/check-release.sh).
 #
 # A host whose kernel runs no 32-bit user code (scripts/host.sh) cannot start
 # 32-bit Wine: there both 32-bit programs are still built and checked, the Wine
@@ -49,6 +51,7 @@ else
     not_run+=" the $(tests win32 wine | wc -l) Wine tests of win32, the $(tests win32-clang wine | wc -l) of win32-clang,"
     not_run+=" and $(tests win64 needs-ia32 | paste -sd, | sed 's/,/, /g') of win64"
 fi
+tests/release/check-release.sh . build build/release-test || status=1
 echo "all done after $((SECONDS - started)) s"
 [[ -z $not_run ]] || echo "test.sh: $not_run"
 exit $status

@@ -24,6 +24,9 @@ PACKAGES=(
     wine wine64 xvfb xdotool imagemagick x11-utils xxd
     # Japanese ANSI code page (932) and glyphs inside Wine
     locales fonts-ipafont-gothic
+    # the release zip (release.sh): README.txt made from README.md, packing
+    # the zip, listing and unpacking it
+    gawk zip unzip
 )
 
 if ovq_host_ia32; then

@@ -32,7 +32,8 @@ x86_64) machine=8664 magic=020b dll_characteristics=00008560 ;;
 esac
 
 [[ -f $exe ]] || { echo "FAIL: no program at $exe"; exit 1; }
-headers=$("$objdump" -p "$exe")
+# objdump prints the time stamp in local time: read it in UTC.
+headers=$(TZ=UTC0 "$objdump" -p "$exe")
 field() { awk -v name="$1" '$1 == name { print $2; exit }' <<<"$headers"; }
 # A little-endian 16-bit field of the file at a byte offset, as 4 hex digits.
 word_at() { od -An -tx1 -j "$1" -N2 "$exe" | awk '{ print $2 $1 }'; }

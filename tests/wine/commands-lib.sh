@@ -47,7 +47,7 @@ wt_expect_title_now() {
 # wt_expect_switch_watched STATE WHAT: the permit switch is STATE (off or on) by
 # the idle watch that the last probe output reports (race or exit-and-launch
 # with an idle time, which stop at two advances): off makes two advances, on
-# none.
+# none. Returns 1 when it is not.
 wt_expect_switch_watched() {
     local advances expected=0
     advances=$(kv idle_advances)

@@ -53,7 +53,8 @@ wt_die() {
 }
 
 # wt_expect_eq ACTUAL EXPECTED WHAT, wt_expect WHAT COMMAND...: a failed check
-# is recorded and the test goes on; the test fails at its end.
+# is recorded and the test goes on; the test fails at its end. Each returns 1
+# when its check failed, for a test that also counts its failed rounds.
 wt_expect_eq() {
     local actual=$1 expected=$2 what=$3
     if [[ $actual == "$expected" ]]; then
@@ -61,6 +62,7 @@ wt_expect_eq() {
     else
         wt_log "FAIL: $what: expected '$expected', got '$actual'"
         WT_FAILED=1
+        return 1
     fi
 }
 
@@ -72,6 +74,7 @@ wt_expect() {
     else
         wt_log "FAIL: $what"
         WT_FAILED=1
+        return 1
     fi
 }
 

@@ -46,6 +46,32 @@ std::vector<std::string> Launch(const std::string& commandLine)
              "GetLastError() = 183" };
 }
 
+// The looks at 0, 10 and 20 ms that find the marker held and no window, and
+// the marker asked for once more at 30 ms: each look holds the marker only
+// until it has found no window.
+// clang-format off
+const std::vector<std::string> LooksUntil30 = {
+    NoWindow,
+    "GetTickCount() = 0",
+    "CloseHandle(handle1) = TRUE",
+    "GetTickCount() = 0",
+    "Sleep(10)",
+    MarkerCall + "handle2",
+    "GetLastError() = 183",
+    NoWindow,
+    "CloseHandle(handle2) = TRUE",
+    "GetTickCount() = 10",
+    "Sleep(10)",
+    MarkerCall + "handle3",
+    "GetLastError() = 183",
+    NoWindow,
+    "CloseHandle(handle3) = TRUE",
+    "GetTickCount() = 20",
+    "Sleep(10)",
+    MarkerCall + "handle4",
+};
+// clang-format on
+
 std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts)
 {
     std::vector<std::string> all;
@@ -61,37 +87,16 @@ TEST_F(HandOffWaitTest, WindowThatComesAfterThreeLooksGetsTheText)
 
     EXPECT_EQ(sim::RunProgram("ovq.exe -s"), 1u);
 
-    // Each look holds the marker only until it has found no window.
     // clang-format off
-    const std::vector<std::string> waits = {
-        NoWindow,
-        "GetTickCount() = 0",
-        "CloseHandle(handle1) = TRUE",
-        "GetTickCount() = 0",
-        "Sleep(10)",
-        MarkerCall + "handle2",
-        "GetLastError() = 183",
-        NoWindow,
-        "CloseHandle(handle2) = TRUE",
-        "GetTickCount() = 10",
-        "Sleep(10)",
-        MarkerCall + "handle3",
-        "GetLastError() = 183",
-        NoWindow,
-        "CloseHandle(handle3) = TRUE",
-        "GetTickCount() = 20",
-        "Sleep(10)",
-        MarkerCall + "handle4",
+    const std::vector<std::string> handOff = {
         "GetLastError() = 183",
         "FindWindowA(\"TApp_TOOLScrBlock\", null) = hwnd1",
-    };
-    const std::vector<std::string> handOff = {
         "SendMessageA(hwnd1, WM_SETTEXT, 0, \"ovq -s\")",
         "> WindowProc(hwnd1, WM_SETTEXT, 0, \"ovq -s\")",
         "ExitProcess(1)",
     };
     // clang-format on
-    EXPECT_LINES(sim::Calls(), Join({ Launch("ovq.exe -s"), waits, handOff }));
+    EXPECT_LINES(sim::Calls(), Join({ Launch("ovq.exe -s"), LooksUntil30, handOff }));
     ASSERT_EQ(TextsHandedOver(), 1u);
     EXPECT_EQ(sim::ForeignMessages(ForeignWindow)[0].text, "ovq -s");
     EXPECT_EQ(sim::Now(), 30u);
@@ -113,30 +118,10 @@ TEST_F(HandOffWaitTest, MarkerThatGoesWhileWaitingMakesThisLaunchTheFirstCopy)
 
     ASSERT_EQ(sim::RunProgram("ovq.exe -s"), 0u);
 
-    // clang-format off
-    const std::vector<std::string> waits = {
-        NoWindow,
-        "GetTickCount() = 0",
-        "CloseHandle(handle1) = TRUE",
-        "GetTickCount() = 0",
-        "Sleep(10)",
-        MarkerCall + "handle2",
-        "GetLastError() = 183",
-        NoWindow,
-        "CloseHandle(handle2) = TRUE",
-        "GetTickCount() = 10",
-        "Sleep(10)",
-        MarkerCall + "handle3",
-        "GetLastError() = 183",
-        NoWindow,
-        "CloseHandle(handle3) = TRUE",
-        "GetTickCount() = 20",
-        "Sleep(10)",
-        MarkerCall + "handle4",
+    const std::vector<std::string> madeAnew = {
         "GetLastError() = 0",  // made anew: this launch is the first copy now
     };
-    // clang-format on
-    EXPECT_LINES(sim::Calls(), Join({ Launch("ovq.exe -s"), waits, firstCopyRun }));
+    EXPECT_LINES(sim::Calls(), Join({ Launch("ovq.exe -s"), LooksUntil30, madeAnew, firstCopyRun }));
     ASSERT_NE(Main(), nullptr);
     EXPECT_EQ(sim::WindowTitle(Main()), "ovq -s");
     EXPECT_TRUE(IsMenuItemChecked(App.TrayMenu, IDM_PERMIT)) << "its own -s ran";

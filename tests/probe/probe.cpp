@@ -220,15 +220,18 @@ int cmdWaitGone(DWORD ms) {
 }
 
 // 32 or 64: the machine the process runs as (a 32-bit process on 64-bit Windows
-// runs under WOW64); 0 when the process cannot be asked.
+// runs under WOW64); 0 when the process cannot be asked. A process not under
+// WOW64 is 64-bit on a 64-bit Windows, which a 32-bit probe knows by running
+// under WOW64 itself.
 int processBits(DWORD pid) {
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     if (!process) return 0;
-    BOOL wow64 = FALSE;
-    BOOL asked = IsWow64Process(process, &wow64);
+    BOOL wow64 = FALSE, probeWow64 = FALSE;
+    BOOL asked = IsWow64Process(process, &wow64) && IsWow64Process(GetCurrentProcess(), &probeWow64);
     CloseHandle(process);
     if (!asked) return 0;
-    return wow64 || sizeof(void*) == 4 ? 32 : 64;
+    bool windows64 = sizeof(void*) == 8 || probeWow64;
+    return wow64 || !windows64 ? 32 : 64;
 }
 
 int cmdWindowInfo() {

@@ -1,6 +1,7 @@
 // The tray icon: added at start-up, retried on every tick until the shell
-// accepts it, added anew when the shell re-creates its taskbar, deleted at
-// shut-down. Every call passes the same record, filled once.
+// accepts it, added anew when the shell re-creates its taskbar (an announcement
+// that even a copy started as administrator lets in), deleted at shut-down.
+// Every call passes the same record, filled once.
 
 #include "tray/TrayIcon.h"
 
@@ -24,9 +25,31 @@ static NOTIFYICONDATAA* IconRecord()
     return reinterpret_cast<NOTIFYICONDATAA*>(&App.IconData);
 }
 
+// A copy started as administrator would never hear "TaskbarCreated": Windows
+// drops messages from a less privileged process (the shell) to its window, and
+// its icon would stay gone after the shell restarts. Only that one message is
+// let through; the hand-off stays closed to less privileged senders. The
+// function came with Windows 7, so it is looked up rather than imported, and
+// where it is missing or fails nothing else changes. A number that was not
+// registered names no message worth letting through.
+static void AllowTaskbarCreated()
+{
+    if (App.TaskbarCreatedMsg == 0)
+        return;
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    if (user32 == nullptr)
+        return;
+    // Through the one function type that converts to every other.
+    auto allow = reinterpret_cast<decltype(&ChangeWindowMessageFilterEx)>(
+        reinterpret_cast<void (*)()>(GetProcAddress(user32, "ChangeWindowMessageFilterEx")));
+    if (allow != nullptr)
+        allow(App.MainWindow, App.TaskbarCreatedMsg, MSGFLT_ALLOW, nullptr);
+}
+
 void InitTrayIcon()
 {
     App.TaskbarCreatedMsg = RegisterWindowMessageA("TaskbarCreated");
+    AllowTaskbarCreated();
 
     ZeroMemory(&App.IconData, sizeof(App.IconData));
     App.IconData.cbSize = NOTIFYICONDATAA_V1_SIZE;

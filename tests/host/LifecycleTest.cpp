@@ -34,6 +34,9 @@ const std::string MenuAndIconStartUp[] = {
     "AppendMenuA(hmenu1, 0x0, 200, \"\\x8fI\\x97\\xb9(&X)\")",
     "UpdateWindow(hwnd1)",
     "RegisterWindowMessageA(\"TaskbarCreated\")",
+    "GetModuleHandleA(\"user32.dll\")",
+    "GetProcAddress(user32, \"ChangeWindowMessageFilterEx\") = ChangeWindowMessageFilterEx",
+    "ChangeWindowMessageFilterEx(hwnd1, TaskbarCreated, MSGFLT_ALLOW, null) = TRUE",
     "Shell_NotifyIconA(NIM_ADD, " + TrayRecord + " = TRUE",
 };
 // clang-format on

@@ -1,5 +1,7 @@
 // The tray menu, the permit switch and the tray icon.
 
+#include <set>
+
 #include "ProgramTest.h"
 #include "Texts.h"
 #include "tray/TrayMenu.h"
@@ -245,6 +247,54 @@ TEST_F(TrayTest, TaskbarCreatedBringsTheIconBackAfterTheShellLostIt)
     CloseAt(300);
     sim::RunProgram("ovq.exe");
     EXPECT_EQ(shown, 1u);
+}
+
+// A copy started as administrator, while the shell restarts and a normal
+// launch hands it "-x". Only the shell's "TaskbarCreated" may get through, and
+// only where the window's filter was changed; each fault leaves the copy as it
+// was before the filter existed: running, its icon lost with the old shell.
+TEST_F(TrayTest, AnElevatedCopyLetsOnlyTheShellsAnnouncementIn)
+{
+    struct Case {
+        const char* what;
+        const char* fault;  // the call that fails at start-up, if any
+        int n;              // its n-th call
+        bool iconBack;
+    };
+    // A table laid out by hand, a row a line.
+    // clang-format off
+    const Case cases[] = {
+        { "Windows 7 and later",                nullptr,                       0, true },
+        { "a Windows without the function",     "GetProcAddress",              1, false },
+        { "user32.dll not found by its name",   "GetModuleHandleA",            2, false },
+        { "the filter not changed",             "ChangeWindowMessageFilterEx", 1, false },
+        { "no number for \"TaskbarCreated\"", "RegisterWindowMessageA",      1, false },
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        StartAfresh();
+        sim::SetElevated(true);
+        if (c.fault != nullptr)
+            sim::FailNth(c.fault, c.n);
+        size_t shown = 0;
+        std::string title;
+        std::set<UINT> allowed;
+        sim::At(100, [] { sim::RestartShell(); });
+        sim::At(200, [&] { shown = sim::TrayIcons().size(); });
+        sim::At(300, [] { Send("ovq -x"); });
+        sim::At(400, [&] {
+            title = sim::WindowTitle(Main());
+            allowed = sim::AllowedMessages(Main());
+            // Closed by a program that runs as administrator too.
+            sim::SetElevated(false);
+            sim::PostFromOutside(Main(), WM_CLOSE, 0, 0);
+        });
+        EXPECT_EQ(sim::RunProgram("ovq.exe"), 0u);
+        EXPECT_EQ(shown, c.iconBack ? 1u : 0u);
+        EXPECT_EQ(title, "ovq");  // the hand-off never arrived
+        EXPECT_EQ(allowed, c.iconBack ? std::set<UINT>{ App.TaskbarCreatedMsg } : std::set<UINT>{});
+    }
 }
 
 }  // namespace

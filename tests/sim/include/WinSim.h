@@ -14,6 +14,7 @@
 #include <shellapi.h>
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,18 @@ void At(DWORD at, std::function<void()> action);
 LRESULT SendFromOutside(HWND window, UINT message, WPARAM wParam, const std::string* text);
 LRESULT SendFromOutside(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void PostFromOutside(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Whether the program runs as administrator while every other process runs
+// normally. Elevated, a message from another process reaches the program's window only when the
+// window let it through its filter (ChangeWindowMessageFilterEx), when it is
+// the callback of the window's own tray icon, or when it is WM_NULL.
+// From Reset on it runs normally, like the others.
+void SetElevated(bool elevated);
+// The messages a window of the program let through its filter.
+std::set<UINT> AllowedMessages(HWND window);
+// The shell ends and starts again: the icons it showed are gone, and it
+// broadcasts "TaskbarCreated" to every top-level window.
+void RestartShell();
 
 // Another process: a mutex it holds, and a top-level window it owns that
 // records what is sent to it. A mutex exists while another process holds it

@@ -7,6 +7,7 @@
 #include "WinSim.h"
 
 #include <iconv.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -29,6 +30,7 @@ struct Window {
     DWORD exStyle;
     WNDPROC proc;
     std::vector<ForeignMessage> received;
+    std::set<UINT> allowed;  // let through its message filter (ChangeWindowMessageFilterEx)
 };
 
 struct Timer {
@@ -82,6 +84,7 @@ struct State {
     int handlesMade = 0;
     DWORD tickBase = 0;  // the system's tick count at virtual time 0
     std::map<std::string, UINT> registeredMessages;
+    bool elevated = false;  // the program runs as administrator, every other process normally
 
     std::deque<MSG> posted;
     bool quitPosted = false;
@@ -125,6 +128,7 @@ struct HeapAtExit {
 
 HICON const TheMainIcon = reinterpret_cast<HICON>(static_cast<uintptr_t>(0x1C0));
 HINSTANCE const TheModule = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x400000));
+HMODULE const TheUser32 = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x7E410000));
 HANDLE const TheHeap = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x3A0000));
 
 // ---- formatting -----------------------------------------------------------
@@ -224,6 +228,27 @@ Window* Alive(HWND handle)
 HWND Handle(size_t index)
 {
     return reinterpret_cast<HWND>(static_cast<uintptr_t>(index + 1));
+}
+
+// What reaches a window of the program from another process. Running as
+// administrator, the program takes from the others, which run normally, only
+// the messages its window let through its filter, the shell's notifications of
+// the window's own icons (the shell lets those through for it), and the few
+// below WM_USER that Windows never filters (of those simulated here, WM_NULL).
+// Everything else is dropped on the way, and the sender learns nothing.
+bool PassesFilter(HWND handle, UINT message)
+{
+    Window* window = Find(handle);
+    if (!S.elevated || !window->own || message == WM_NULL || window->allowed.count(message) != 0)
+        return true;
+    return std::any_of(S.tray.begin(), S.tray.end(),
+                       [&](const TrayIcon& icon) { return icon.window == handle && icon.callbackMessage == message; });
+}
+
+// The number of a registered message, the same for every process.
+UINT MessageNumber(const std::string& name)
+{
+    return S.registeredMessages.emplace(name, static_cast<UINT>(0xC0A0 + S.registeredMessages.size())).first->second;
 }
 
 LRESULT CallWindowProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam)
@@ -582,7 +607,7 @@ LRESULT SendFromOutside(HWND window, UINT message, WPARAM wParam, const std::str
 
 LRESULT SendFromOutside(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (Alive(window) == nullptr)
+    if (Alive(window) == nullptr || !PassesFilter(window, message))
         return 0;
     return CallWindowProc(window, message, wParam, lParam);
 }
@@ -590,11 +615,32 @@ LRESULT SendFromOutside(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 void PostFromOutside(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (window == nullptr && message == WM_QUIT) {
-        S.posted.push_back(MSG{ nullptr, WM_QUIT, wParam, lParam, S.now, S.cursor });
+        if (!S.elevated)
+            S.posted.push_back(MSG{ nullptr, WM_QUIT, wParam, lParam, S.now, S.cursor });
         return;
     }
-    if (Alive(window) != nullptr)
+    if (Alive(window) != nullptr && PassesFilter(window, message))
         S.posted.push_back(MSG{ window, message, wParam, lParam, S.now, S.cursor });
+}
+
+void SetElevated(bool elevated)
+{
+    S.elevated = elevated;
+}
+
+void RestartShell()
+{
+    S.tray.clear();
+    UINT taskbarCreated = MessageNumber("TaskbarCreated");
+    for (size_t i = 0; i < S.windows.size(); ++i) {
+        if (S.windows[i].alive)
+            SendFromOutside(Handle(i), taskbarCreated, 0, LPARAM(0));
+    }
+}
+
+std::set<UINT> AllowedMessages(HWND window)
+{
+    return Find(window)->allowed;
 }
 
 void CreateForeignMutex(const std::string& name)
@@ -624,7 +670,7 @@ size_t OpenHandles()
 
 HWND CreateForeignWindow(const std::string& className)
 {
-    S.windows.push_back(Window{ false, true, className, "", WS_POPUP, 0, nullptr, {} });
+    S.windows.push_back(Window{ false, true, className, "", WS_POPUP, 0, nullptr, {}, {} });
     return Handle(S.windows.size() - 1);
 }
 
@@ -636,6 +682,7 @@ const std::vector<ForeignMessage>& ForeignMessages(HWND window)
 // The calls that ShouldFail is asked about, and those that cannot fail.
 const std::set<std::string> FailableCalls = {
     "GetModuleHandleA",
+    "GetProcAddress",
     "CreateMutexA",
     "CloseHandle",
     "Sleep",
@@ -656,6 +703,7 @@ const std::set<std::string> FailableCalls = {
     "TranslateMessage",
     "DispatchMessageA",
     "RegisterWindowMessageA",
+    "ChangeWindowMessageFilterEx",
     "SetTimer",
     "KillTimer",
     "CreatePopupMenu",
@@ -823,10 +871,40 @@ LPSTR WINAPI GetCommandLineA()
     return &S.commandLine[0];
 }
 
+// The program's own module for null; by name only user32.dll (in any case, with
+// or without its extension), which every program with a window has loaded.
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName)
 {
     LogCall("GetModuleHandleA(%s)", Str(moduleName).c_str());
-    return moduleName == nullptr && !ShouldFail("GetModuleHandleA") ? TheModule : nullptr;
+    HMODULE module = nullptr;
+    if (ShouldFail("GetModuleHandleA"))
+        module = nullptr;
+    else if (moduleName == nullptr)
+        module = TheModule;
+    else if (strcasecmp(moduleName, "user32.dll") == 0 || strcasecmp(moduleName, "user32") == 0)
+        module = TheUser32;
+    if (module == nullptr)
+        S.lastError = ERROR_MOD_NOT_FOUND;
+    return module;
+}
+
+// Of the functions a program may look up, user32 has ChangeWindowMessageFilterEx;
+// a failure is the answer of a Windows before 7, which has no such function.
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name)
+{
+    FARPROC proc = nullptr;
+    if (!ShouldFail("GetProcAddress") && module == TheUser32 && name != nullptr &&
+        strcmp(name, "ChangeWindowMessageFilterEx") == 0)
+        proc = reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&ChangeWindowMessageFilterEx));
+    if (proc == nullptr)
+        S.lastError = ERROR_PROC_NOT_FOUND;
+    LogCall("GetProcAddress(%s, %s) = %s",
+            module == TheModule   ? "module"
+            : module == TheUser32 ? "user32"
+            : module == nullptr   ? "null"
+                                  : "other",
+            Str(name).c_str(), proc != nullptr ? name : "null");
+    return proc;
 }
 
 // The log names a handle by its number in the order of opening ("handle1").
@@ -1095,8 +1173,15 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
         Log(args + " = null");
         return nullptr;
     }
-    S.windows.push_back(Window{
-        true, true, className, windowName != nullptr ? windowName : "", style, exStyle, c->second.lpfnWndProc, {} });
+    S.windows.push_back(Window{ true,
+                                true,
+                                className,
+                                windowName != nullptr ? windowName : "",
+                                style,
+                                exStyle,
+                                c->second.lpfnWndProc,
+                                {},
+                                {} });
     HWND handle = Handle(S.windows.size() - 1);
     Log(args + " = " + Hwnd(handle));
     CallWindowProc(handle, WM_CREATE, 0, 0);
@@ -1245,8 +1330,34 @@ UINT WINAPI RegisterWindowMessageA(LPCSTR name)
     LogCall("RegisterWindowMessageA(%s)", Str(name).c_str());
     if (ShouldFail("RegisterWindowMessageA"))
         return 0;
-    auto inserted = S.registeredMessages.emplace(name, static_cast<UINT>(0xC0A0 + S.registeredMessages.size()));
-    return inserted.first->second;
+    return MessageNumber(name);
+}
+
+// A window of the program changes its own filter; a failure changes nothing.
+BOOL WINAPI ChangeWindowMessageFilterEx(HWND handle, UINT message, DWORD action, PCHANGEFILTERSTRUCT change)
+{
+    Window* window = Alive(handle);
+    BOOL result = FALSE;
+    if (window == nullptr || !window->own) {
+        S.lastError = window == nullptr ? ERROR_INVALID_WINDOW_HANDLE : ERROR_ACCESS_DENIED;
+    } else if (action > MSGFLT_DISALLOW || (change != nullptr && change->cbSize != sizeof(*change))) {
+        S.lastError = ERROR_INVALID_PARAMETER;
+    } else if (ShouldFail("ChangeWindowMessageFilterEx")) {
+        S.lastError = ERROR_ACCESS_DENIED;
+    } else {
+        if (action == MSGFLT_ALLOW)
+            window->allowed.insert(message);
+        else if (action == MSGFLT_DISALLOW)
+            window->allowed.erase(message);
+        else
+            window->allowed.clear();
+        result = TRUE;
+    }
+    static const char* const actions[] = { "MSGFLT_RESET", "MSGFLT_ALLOW", "MSGFLT_DISALLOW" };
+    LogCall("ChangeWindowMessageFilterEx(%s, %s, %s, %s) = %s", Hwnd(handle).c_str(), MessageName(message).c_str(),
+            action <= MSGFLT_DISALLOW ? actions[action] : Format("%u", action).c_str(),
+            change != nullptr ? "change" : "null", Bool(result).c_str());
+    return result;
 }
 
 UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc)

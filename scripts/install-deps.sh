@@ -22,6 +22,8 @@ PACKAGES=(
     g++-mingw-w64-i686 lld g++-mingw-w64-x86-64
     # running the program: Wine (64-bit, and 32-bit below) on a private X server
     wine wine64 xvfb xdotool imagemagick x11-utils xxd
+    # the checks of the built program: its manifest's XML
+    libxml2-utils
     # Japanese ANSI code page (932) and glyphs inside Wine
     locales fonts-ipafont-gothic
     # the release zip (release.sh): README.txt made from README.md, packing

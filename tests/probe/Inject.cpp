@@ -1,9 +1,11 @@
-// Delivers WM_SETTEXT to ovq's window from a thread started inside ovq's process.
+// Calls made from a thread started inside ovq's process: WM_SETTEXT delivered
+// there, and what only the process itself can tell (its code page, its DPI
+// awareness, the texts of its menu).
 //
 // The probe is built for the same machine as the ovq it drives (both i386 or both
-// x86-64), and both run in the same Wine prefix, where user32.dll is loaded at the
-// same base address in every process of that kind; the code written into ovq
-// therefore calls the probe's own address of SendMessageA. That is checked first,
+// x86-64), and both run in the same Wine prefix, where a system DLL is loaded at
+// the same base address in every process of that kind; the code written into ovq
+// therefore calls the probe's own address of the function. That is checked first,
 // against the module list of ovq's process, and the command fails when the bases
 // differ.
 //
@@ -76,8 +78,9 @@ struct Target {
     FARPROC sendMessage = nullptr;
 };
 
-// The base of user32.dll in the target, from its module list; null when absent.
-void* remoteUser32Base(DWORD pid) {
+// The base of the module of that file name in the target, from its module list;
+// null when absent.
+void* remoteModuleBase(DWORD pid, const char* name) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
     if (snapshot == INVALID_HANDLE_VALUE) {
         out("error=CreateToolhelp32Snapshot failed (%lu)", lastError());
@@ -87,14 +90,40 @@ void* remoteUser32Base(DWORD pid) {
     entry.dwSize = sizeof entry;
     void* base = nullptr;
     for (BOOL more = Module32First(snapshot, &entry); more; more = Module32Next(snapshot, &entry)) {
-        if (lstrcmpiA(entry.szModule, "user32.dll") == 0) {
+        if (lstrcmpiA(entry.szModule, name) == 0) {
             base = entry.modBaseAddr;
             break;
         }
     }
     CloseHandle(snapshot);
-    if (!base) out("error=user32.dll not in the module list of process %lu", static_cast<unsigned long>(pid));
+    if (!base) out("error=%s not in the module list of process %lu", name, static_cast<unsigned long>(pid));
     return base;
+}
+
+// The probe's address of module!name, once it is known to be the target's too:
+// the module that holds the code (a forwarded export may live in another one)
+// has the same base in both processes. Null, with an error line, otherwise.
+FARPROC sameAddressFunction(const Target& target, const char* module, const char* name) {
+    HMODULE exporter = GetModuleHandleA(module);
+    FARPROC fn = exporter ? GetProcAddress(exporter, name) : nullptr;
+    HMODULE holder = nullptr;
+    char path[MAX_PATH] = {};
+    if (!fn ||
+        !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCSTR>(fn), &holder) ||
+        !GetModuleFileNameA(holder, path, sizeof path)) {
+        out("error=no %s in %s here", name, module);
+        return nullptr;
+    }
+    const char* file = std::strrchr(path, '\\') ? std::strrchr(path, '\\') + 1 : path;
+    void* remoteBase = remoteModuleBase(target.pid, file);
+    if (!remoteBase) return nullptr;
+    if (remoteBase != static_cast<void*>(holder)) {
+        out("error=%s is loaded at another base in the target (0x%llx, here 0x%llx); %s is not where it is here", file,
+            address(remoteBase), address(holder), name);
+        return nullptr;
+    }
+    return fn;
 }
 
 // Finds ovq's window, opens its process and makes sure SendMessageA is where the
@@ -110,20 +139,8 @@ bool openTarget(Target* target) {
     out("hwnd=0x%llx", address(target->hwnd));
     out("pid=%lu", static_cast<unsigned long>(target->pid));
 
-    HMODULE user32 = GetModuleHandleA("user32.dll");
-    target->sendMessage = user32 ? GetProcAddress(user32, "SendMessageA") : nullptr;
-    if (!target->sendMessage) {
-        out("error=no SendMessageA in this process");
-        return false;
-    }
-    void* remoteBase = remoteUser32Base(target->pid);
-    if (!remoteBase) return false;
-    out("user32_base=0x%llx", address(user32));
-    out("user32_base_target=0x%llx", address(remoteBase));
-    if (remoteBase != static_cast<void*>(user32)) {
-        out("error=user32.dll is loaded at another base in the target; its SendMessageA address is unknown");
-        return false;
-    }
+    target->sendMessage = sameAddressFunction(*target, "user32.dll", "SendMessageA");
+    if (!target->sendMessage) return false;
 
     target->process = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
                                       PROCESS_VM_READ | PROCESS_VM_WRITE | SYNCHRONIZE,
@@ -146,32 +163,38 @@ void appendValue(std::vector<unsigned char>* code, unsigned long long value, int
 }
 
 // A thread routine (DWORD WINAPI routine(void*)) that calls the WINAPI function
-// fn(a, b, c, d) and returns its result as the thread's exit code, in the
-// calling convention of the probe's own machine, which is ovq's.
-std::vector<unsigned char> callStub(FARPROC fn, ULONG_PTR a, ULONG_PTR b, ULONG_PTR c, ULONG_PTR d) {
+// fn(args...) and returns its result as the thread's exit code, in the calling
+// convention of the probe's own machine, which is ovq's.
+std::vector<unsigned char> callStub(FARPROC fn, const std::vector<ULONG_PTR>& args) {
     const unsigned long long function = reinterpret_cast<ULONG_PTR>(fn);
     std::vector<unsigned char> code;
     if constexpr (sizeof(void*) == 8) {
-        // sub rsp, 40 (the callee's 32 bytes of home space, and the stack
-        // aligned to 16 at the call); mov rcx, a; mov rdx, b; mov r8, c;
-        // mov r9, d; mov rax, fn; call rax; add rsp, 40; ret
-        appendBytes(&code, {0x48, 0x83, 0xEC, 0x28});
-        appendBytes(&code, {0x48, 0xB9});
-        appendValue(&code, a, 8);
-        appendBytes(&code, {0x48, 0xBA});
-        appendValue(&code, b, 8);
-        appendBytes(&code, {0x49, 0xB8});
-        appendValue(&code, c, 8);
-        appendBytes(&code, {0x49, 0xB9});
-        appendValue(&code, d, 8);
+        // sub rsp, frame: the callee's 32 bytes of home space, the arguments
+        // after the fourth above them, and the stack aligned to 16 at the call
+        // (it is 8 off at the routine's entry). Those arguments go through rax
+        // into their slots; the first four into rcx, rdx, r8 and r9. Then
+        // mov rax, fn; call rax; add rsp, frame; ret
+        const size_t stacked = args.size() > 4 ? args.size() - 4 : 0;
+        const unsigned char frame = static_cast<unsigned char>(32 + 8 * (stacked + (stacked % 2 == 0 ? 1 : 0)));
+        appendBytes(&code, {0x48, 0x83, 0xEC, frame});
+        for (size_t i = 4; i < args.size(); ++i) {
+            appendBytes(&code, {0x48, 0xB8});
+            appendValue(&code, args[i], 8);
+            appendBytes(&code, {0x48, 0x89, 0x44, 0x24, static_cast<unsigned char>(32 + 8 * (i - 4))});
+        }
+        const unsigned char registers[4][2] = {{0x48, 0xB9}, {0x48, 0xBA}, {0x49, 0xB8}, {0x49, 0xB9}};
+        for (size_t i = 0; i < args.size() && i < 4; ++i) {
+            appendBytes(&code, {registers[i][0], registers[i][1]});
+            appendValue(&code, args[i], 8);
+        }
         appendBytes(&code, {0x48, 0xB8});
         appendValue(&code, function, 8);
-        appendBytes(&code, {0xFF, 0xD0, 0x48, 0x83, 0xC4, 0x28, 0xC3});
+        appendBytes(&code, {0xFF, 0xD0, 0x48, 0x83, 0xC4, frame, 0xC3});
     } else {
-        // push d; push c; push b; push a; mov eax, fn; call eax; ret 4
-        for (ULONG_PTR arg : {d, c, b, a}) {
+        // push the arguments, the last first; mov eax, fn; call eax; ret 4
+        for (size_t i = args.size(); i-- > 0;) {
             appendBytes(&code, {0x68});
-            appendValue(&code, arg, 4);
+            appendValue(&code, args[i], 4);
         }
         appendBytes(&code, {0xB8});
         appendValue(&code, function, 4);
@@ -180,12 +203,11 @@ std::vector<unsigned char> callStub(FARPROC fn, ULONG_PTR a, ULONG_PTR b, ULONG_
     return code;
 }
 
-// Runs SendMessageA(hwnd, msg, wParam, lParam) on a new thread in the target and
-// waits for it; *result is the thread's exit code, *elapsedMs the thread's run.
-bool remoteSendMessage(const Target& target, UINT msg, ULONG_PTR wParam, ULONG_PTR lParam, DWORD* result,
-                       DWORD* elapsedMs) {
-    std::vector<unsigned char> code =
-        callStub(target.sendMessage, reinterpret_cast<ULONG_PTR>(target.hwnd), msg, wParam, lParam);
+// Runs fn(args...) on a new thread in the target and waits for it; *result is
+// the thread's exit code (the low 32 bits of fn's result), *elapsedMs the
+// thread's run.
+bool remoteCall(const Target& target, FARPROC fn, const std::vector<ULONG_PTR>& args, DWORD* result, DWORD* elapsedMs) {
+    std::vector<unsigned char> code = callStub(fn, args);
     RemoteMemory codeMemory(target.process, code.size(), PAGE_EXECUTE_READWRITE);
     if (!codeMemory.ok() || !codeMemory.write(code.data(), code.size())) {
         out("error=writing the code failed (%lu)", lastError());
@@ -212,6 +234,18 @@ bool remoteSendMessage(const Target& target, UINT msg, ULONG_PTR wParam, ULONG_P
     }
     CloseHandle(thread);
     return ended;
+}
+
+// SendMessageA(window, msg, wParam, lParam) from a new thread in the target.
+bool remoteSendMessage(const Target& target, HWND window, UINT msg, ULONG_PTR wParam, ULONG_PTR lParam, DWORD* result,
+                       DWORD* elapsedMs) {
+    return remoteCall(target, target.sendMessage, {reinterpret_cast<ULONG_PTR>(window), msg, wParam, lParam}, result,
+                      elapsedMs);
+}
+
+bool remoteSendMessage(const Target& target, UINT msg, ULONG_PTR wParam, ULONG_PTR lParam, DWORD* result,
+                       DWORD* elapsedMs) {
+    return remoteSendMessage(target, target.hwnd, msg, wParam, lParam, result, elapsedMs);
 }
 
 void reportWindow(const Target& target) {
@@ -353,4 +387,67 @@ int cmdInjectSetTextNull() {
     }
     CloseHandle(target.process);
     return sent ? kOk : kNo;
+}
+
+int cmdInsideInfo() {
+    Target target;
+    if (!openTarget(&target)) {
+        if (target.process) CloseHandle(target.process);
+        return kNo;
+    }
+    int rc = kOk;
+    const char* const questions[][2] = {{"acp", "GetACP"}, {"oemcp", "GetOEMCP"}};
+    for (const auto& question : questions) {
+        FARPROC fn = sameAddressFunction(target, "kernel32.dll", question[1]);
+        DWORD answer = 0, elapsed = 0;
+        if (fn && remoteCall(target, fn, {}, &answer, &elapsed))
+            out("%s=%lu", question[0], static_cast<unsigned long>(answer));
+        else
+            rc = kNo;
+    }
+    CloseHandle(target.process);
+    return rc;
+}
+
+int cmdMenuTexts(HWND menuWindow) {
+    if (!menuWindow) {
+        out("menu=0");
+        return kNo;
+    }
+    out("menu=1");
+    Target target;
+    if (!openTarget(&target)) {
+        if (target.process) CloseHandle(target.process);
+        return kNo;
+    }
+    int rc = kNo;
+    DWORD menu = 0, elapsed = 0, count = 0;
+    FARPROC itemCount = sameAddressFunction(target, "user32.dll", "GetMenuItemCount");
+    FARPROC itemText = sameAddressFunction(target, "user32.dll", "GetMenuStringW");
+    const DWORD units = 128;
+    RemoteMemory buffer(target.process, units * sizeof(WCHAR), PAGE_READWRITE);
+    // The menu window names its menu, but only to a thread of its own process.
+    if (itemCount && itemText && buffer.ok() &&
+        remoteSendMessage(target, menuWindow, MN_GETHMENU, 0, 0, &menu, &elapsed) && menu != 0) {
+        const ULONG_PTR handle = static_cast<ULONG_PTR>(static_cast<LONG_PTR>(static_cast<LONG>(menu)));
+        out("hmenu=0x%lx", static_cast<unsigned long>(menu));
+        if (remoteCall(target, itemCount, {handle}, &count, &elapsed)) out("items=%ld", static_cast<long>(count));
+        rc = kOk;
+        for (UINT id : {202u, 201u, 200u}) {
+            DWORD length = 0;
+            std::vector<wchar_t> text(units, L'\0');
+            if (!remoteCall(target, itemText, {handle, id, buffer.at(), units, MF_BYCOMMAND}, &length, &elapsed) ||
+                length >= units || !buffer.read(text.data(), units * sizeof(WCHAR))) {
+                out("error=the text of item %u cannot be read", id);
+                rc = kNo;
+                continue;
+            }
+            out("item.%u=%s", id, wideToUtf8(text.data(), length).c_str());
+            out("item.%u.utf16=%s", id, wideHex(text.data(), length).c_str());
+        }
+    } else {
+        out("error=the open menu's handle cannot be had from inside ovq");
+    }
+    CloseHandle(target.process);
+    return rc;
 }

@@ -32,6 +32,35 @@ inline bool parseNumber(const char* text, unsigned long* value) {
     return end && *end == '\0';
 }
 
+inline std::string toHex(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char c : bytes) {
+        hex += digits[c >> 4];
+        hex += digits[c & 15];
+    }
+    return hex;
+}
+
+inline std::string wideToUtf8(const wchar_t* text, size_t length) {
+    if (!length) return std::string();
+    int n = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return std::string();
+    std::string utf8(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &utf8[0], n, nullptr, nullptr);
+    return utf8;
+}
+
+// UTF-16 code units as little-endian hex, the way Windows stores them.
+inline std::string wideHex(const wchar_t* text, size_t length) {
+    std::string bytes;
+    for (size_t i = 0; i < length; ++i) {
+        bytes += static_cast<char>(text[i] & 0xff);
+        bytes += static_cast<char>((text[i] >> 8) & 0xff);
+    }
+    return toHex(bytes);
+}
+
 inline std::string className(HWND hwnd) {
     char buffer[256] = {};
     GetClassNameA(hwnd, buffer, sizeof buffer);

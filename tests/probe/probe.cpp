@@ -51,6 +51,9 @@
 //   inject-settext-size <bytes> [tail]   a generated text of that size, sent with
 //                             WM_SETTEXT from inside ovq's process (Inject.cpp)
 //   inject-settext-null       WM_SETTEXT with a null lParam, from inside ovq's process
+//   inside-info               ovq's ANSI and OEM code pages, asked inside its process
+//   menu-texts                the open tray menu's item texts, as UTF-16, read inside
+//                             ovq's process
 //   bench-startup, bench-exit, bench-memory, cpu   measurements for ./bench.sh (Measure.h)
 
 #include <windows.h>
@@ -84,16 +87,6 @@ bool parseMs(const char* text, DWORD* ms) {
     if (!parseNumber(text, &value)) return false;
     *ms = static_cast<DWORD>(value);
     return true;
-}
-
-std::string toHex(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char c : bytes) {
-        hex += digits[c >> 4];
-        hex += digits[c & 15];
-    }
-    return hex;
 }
 
 bool fromHex(const char* hex, std::string* bytes) {
@@ -806,25 +799,6 @@ int cmdWaitBoxGone(DWORD ms) {
 
 // ---- the version-information block and the resources of an executable ----
 
-std::string wideToUtf8(const wchar_t* text, size_t length) {
-    if (!length) return std::string();
-    int n = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return std::string();
-    std::string utf8(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &utf8[0], n, nullptr, nullptr);
-    return utf8;
-}
-
-// UTF-16 code units as little-endian hex, the way they are stored in the file.
-std::string wideHex(const wchar_t* text, size_t length) {
-    std::string bytes;
-    for (size_t i = 0; i < length; ++i) {
-        bytes += static_cast<char>(text[i] & 0xff);
-        bytes += static_cast<char>((text[i] >> 8) & 0xff);
-    }
-    return toHex(bytes);
-}
-
 // One node of the block: wLength, wValueLength, wType, key, value, children.
 struct VersionNode {
     size_t offset;
@@ -1109,6 +1083,8 @@ int main(int argc, char** argv) {
     if (command == "inject-settext-size" && (extra == 1 || extra == 2) && parseNumber(args[0], &number))
         return cmdInjectSetTextSize(number, extra == 2 ? args[1] : nullptr);
     if (command == "inject-settext-null" && extra == 0) return cmdInjectSetTextNull();
+    if (command == "inside-info" && extra == 0) return cmdInsideInfo();
+    if (command == "menu-texts" && extra == 0) return cmdMenuTexts(findVisibleMenu());
     if (command == "race") return cmdRace(extra, args);
     if (command == "exit-and-launch") return cmdExitAndLaunch(extra, args);
     if (command == "taskbar-storm") return cmdTaskbarStorm(extra, args);

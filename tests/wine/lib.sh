@@ -11,9 +11,17 @@
 # A missing tool (wine, Xvfb) is a failure, never a skip.
 # Results for the calling test: PROBE_OUT (kv KEY reads it), OVQ_PID, FIRST_PID,
 # OVQ_EXIT, OVQ_ELAPSED_MS.
+#
+# ovq starts under OVQ_PROGRAM_LOCALE (default C.UTF-8, code page 1252 in Wine, as
+# on an English Windows), never under the Japanese locale of the prefix, so that
+# every test proves that the program brings its own code page 932 (its
+# manifest's activeCodePage). The probe stays Japanese: the texts it sends and
+# reads are code page 932 bytes.
 # shellcheck disable=SC2034
 
 set -u
+
+OVQ_PROGRAM_LOCALE=${OVQ_PROGRAM_LOCALE:-C.UTF-8}
 
 WT_NAME=$(basename "${BASH_SOURCE[1]:-$0}" .sh)
 WT_PIDS=()
@@ -84,10 +92,15 @@ wt_shot() {
 }
 
 # probe COMMAND ARGS...: runs the probe; its key=value output lands in PROBE_OUT
-# and in the test's log; returns the probe's exit code.
+# and in the test's log; returns the probe's exit code. The commands that start
+# ovq run the probe under ovq's locale: Wine gives a process the locale of the
+# process that starts it, whatever LC_ALL its environment block holds.
 probe() {
-    local rc=0
-    PROBE_OUT=$(wine "$PROBE_EXE" "$@" </dev/null 2>>"$WT_DIR/probe.stderr") || rc=$?
+    local rc=0 wine=(wine)
+    case $1 in
+    run | race | exit-and-launch) wine=(env LC_ALL="$OVQ_PROGRAM_LOCALE" LANG="$OVQ_PROGRAM_LOCALE" wine) ;;
+    esac
+    PROBE_OUT=$("${wine[@]}" "$PROBE_EXE" "$@" </dev/null 2>>"$WT_DIR/probe.stderr") || rc=$?
     printf '$ probe %s  (rc=%d)\n%s\n' "$*" "$rc" "$PROBE_OUT" >>"$WT_DIR/probe.log"
     return $rc
 }
@@ -110,10 +123,12 @@ wt_wait_line() {
 # ovq_start ARGS...: starts `wine ovq.exe ARGS` in the background; sets OVQ_PID.
 ovq_start() {
     local n=${#WT_PIDS[@]}
-    wine "$OVQ_EXE" "$@" </dev/null >"$WT_DIR/ovq.$n.log" 2>&1 &
+    # env execs wine, so $! is the process of ovq itself; this shell's own
+    # locale stays as it is.
+    env LC_ALL="$OVQ_PROGRAM_LOCALE" LANG="$OVQ_PROGRAM_LOCALE" wine "$OVQ_EXE" "$@" </dev/null >"$WT_DIR/ovq.$n.log" 2>&1 &
     OVQ_PID=$!
     WT_PIDS+=("$OVQ_PID")
-    wt_log "started ovq.exe $* (pid $OVQ_PID)"
+    wt_log "started ovq.exe $* (pid $OVQ_PID, $OVQ_PROGRAM_LOCALE)"
 }
 
 # ovq_wait_exit PID MS: waits for a started ovq; sets OVQ_EXIT (empty on timeout).

@@ -12,7 +12,9 @@
 #   - version-box.png: a box cropped exactly: a raised frame (light top and left
 #     edge, dark bottom and right edge, no desktop), a blue caption band with its
 #     text, a light body with seven lines' worth of text, and the OK button in
-#     the middle third of its lower half, framed and labelled;
+#     the middle third of its lower half, labelled and framed in blue: a
+#     default button of the common controls 6, which the manifest asks for
+#     (the older controls frame it in grey);
 #   - none is blank or of few colours; each is the recorded crop of its full
 #     screenshot;
 #   - the committed docs/*.png exist and have the sizes of the fresh ones;
@@ -229,10 +231,10 @@ check_box() {
     parse "$OK"
     local label frame frame_len off
     label=$(count "$img" "$(shrink "$OK" 3)" "$DARK")
-    read -r frame _ frame_len <<<"$(ring "$img" "$OK" "$GREY")"
+    read -r frame _ frame_len <<<"$(ring "$img" "$OK" "$BLUE")"
     parse "$OK"
     off=$((GX + GW / 2 - w / 2))
-    note "OK button $OK: $label dark inside, frame $frame of $frame_len grey, centre off the box's by $off"
+    note "OK button $OK: $label dark inside, frame $frame of $frame_len blue, centre off the box's by $off"
     ((label >= 20 && GY >= h / 2 && 6 * off <= w && 6 * off >= -w)) && at_least "$frame" 90 "$frame_len"
 }
 

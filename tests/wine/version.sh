@@ -13,11 +13,10 @@
 # Screenshots: version-box.png (from the menu), version-box-command.png.
 # shellcheck source=tests/wine/lib.sh
 . "$(dirname "$0")/lib.sh"
+# shellcheck source=tests/wine/texts-lib.sh
+. "$(dirname "$0")/texts-lib.sh"
 wt_init "$@"
 ovq_require_tools iconv xxd || wt_die "iconv or xxd is missing"
-
-# hex_of ENCODING TEXT: the bytes of TEXT (UTF-8 here) in ENCODING, as hex.
-hex_of() { printf '%s' "$2" | iconv -f UTF-8 -t "$1" | xxd -p | tr -d '\n'; }
 
 # ---- the version block and the resources ----
 
@@ -75,15 +74,8 @@ done
 
 # ---- the version box ----
 
-CAPTION_HEX=$(hex_of CP932 'バージョン情報')
-TEXT_HEX=$(printf '%s\r' \
-    'スクリーンセーバー起動抑止プログラム' \
-    'ovq Ver:0.2.8.4' \
-    '' \
-    'コマンドラインオプション' \
-    '-s スクリーンセーバーの起動を許可' \
-    '-c -sの設定をクリアしスクリーンセーバーの起動を抑止' \
-    '-x プログラム終了' | iconv -f UTF-8 -t CP932 | head -c -1 | xxd -p | tr -d '\n')
+CAPTION_HEX=$(hex_of CP932 "$VERSION_CAPTION")
+TEXT_HEX=$VERSION_TEXT_HEX
 wt_expect_eq "$((${#TEXT_HEX} / 2))" 182 "length of the expected text (self-check)"
 
 ovq_start_first

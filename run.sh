@@ -8,8 +8,10 @@
 # what is missing (scripts/install-deps.sh), builds that preset and starts its
 # ovq.exe with the arguments:
 #   - no copy running: ovq starts detached (it keeps running after run.sh ends,
-#     output in build/wine/<state>/ovq.log); run.sh returns 0 once its window
-#     exists, or the program's exit code if it ends before that (e.g. `./run.sh -x`).
+#     output in build/wine/<state>/ovq.log); run.sh returns 0 once the copy is
+#     resident (past its start-up, taking messages with its window), or the
+#     program's exit code when it ends instead (e.g. `./run.sh -x`, which ends
+#     during its start-up: its window exists only for a moment).
 #   - a copy running: this launch is a second copy; it hands its arguments to the
 #     running one and run.sh returns its exit code (1).
 # With a working $DISPLAY the programs run in a Wine virtual desktop window on it
@@ -93,20 +95,26 @@ pid=$!
 echo "$pid" >"$OVQ_WINE_STATE/ovq.pid"
 echo "$DISPLAY" >"$OVQ_WINE_STATE/ovq.display"
 
+# ended: whether the started ovq has ended (a zombie child counts as ended).
+ended() { ! kill -0 "$pid" 2>/dev/null || [[ $(awk '{print $3}' "/proc/$pid/stat" 2>/dev/null) == Z ]]; }
+
+# One of two ends, whatever Wine's pace: the copy ends, and its exit code is
+# reported; or it becomes resident, its process taking messages in its loop
+# with its window there (probe wait-resident) while it still runs.
 deadline=$(($(ovq_ms) + 60000))
 while :; do
-    if ! kill -0 "$pid" 2>/dev/null || [[ $(awk '{print $3}' "/proc/$pid/stat" 2>/dev/null) == Z ]]; then
+    if ended; then
         rc=0
         wait "$pid" || rc=$?
         rm -f "$OVQ_WINE_STATE/ovq.pid"
         say "ovq.exe ended with exit code $rc"
         exit "$rc"
     fi
-    if probe wait-window 300 >/dev/null; then
+    if probe wait-resident 500 >/dev/null && ! ended; then
         break
     fi
     if (($(ovq_ms) >= deadline)); then
-        say "no ovq window after 60 s; see $log"
+        say "ovq is not resident after 60 s; see $log"
         exit 3
     fi
 done

@@ -48,8 +48,12 @@ export WINEPREFIX="$OVQ_WINE_STATE/prefix"
 export WINEARCH=$OVQ_WINE_ARCH
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-export LANG=ja_JP.UTF-8
-export LC_ALL=ja_JP.UTF-8
+# The programs started from here run Japanese (code page 932). The sourcing
+# shell itself may have loaded glibc's list of locales before install-deps.sh
+# generated ja_JP.UTF-8 (glibc keeps the list it loaded first), and bash would
+# then warn that it cannot switch to it; the shell needs no locale of its own,
+# and what it starts reads the list afresh.
+export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 2>/dev/null
 export PATH="$OVQ_WINE_STATE/bin:$PATH"
 
 # shellcheck source=scripts/host.sh

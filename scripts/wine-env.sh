@@ -185,44 +185,58 @@ ovq_server_socket_inode() {
     done
 }
 
+# ovq_server_up LOG ARGS...: starts `wineserver -f ARGS` for the prefix, in the
+# background with its output in LOG, and waits until it serves: until it has
+# made its socket (server-DEV-INODE names the prefix; a socket left by an
+# earlier server is replaced, so a new inode means this one is up). A Wine
+# program started before that would start a server of its own beside it, and
+# the two would fight over the prefix's temporary directory (Debian's wineserver
+# then exits with "fixed a temporary directory error, please try running the
+# same command again"). Sets OVQ_SERVER_PID. Returns 0 when it serves, 1 when it
+# ended first (another wineserver already serves the prefix), 2 when it shows
+# no socket within 30 s.
+ovq_server_up() {
+    local log=$1 server dev ino before deadline=$(($(ovq_ms) + 30000))
+    shift
+    read -r dev ino < <(stat -c '%d %i' "$WINEPREFIX")
+    server=$(printf 'server-%x-%x' "$dev" "$ino")
+    before=$(ovq_server_socket_inode "$server")
+    setsid wineserver -f "$@" </dev/null >"$log" 2>&1 &
+    OVQ_SERVER_PID=$!
+    until [[ -n $(ovq_server_socket_inode "$server") && $(ovq_server_socket_inode "$server") != "$before" ]]; do
+        if ! kill -0 "$OVQ_SERVER_PID" 2>/dev/null ||
+            [[ $(awk '{print $3}' "/proc/$OVQ_SERVER_PID/stat" 2>/dev/null) == Z ]]; then
+            wait "$OVQ_SERVER_PID" 2>/dev/null || true
+            return 1
+        fi
+        if (($(ovq_ms) >= deadline)); then
+            ovq_log "the wineserver shows no socket after 30 s (see $log)"
+            return 2
+        fi
+        sleep 0.02
+    done
+}
+
 # ovq_wineserver_start: a persistent wineserver for the prefix, started before any
 # Wine program so that the helper processes it serves never hold a caller's pipes.
+# Another wineserver already serving this prefix (e.g. one started by run.sh)
+# makes ours exit at once; that one is then used as it is.
 ovq_wineserver_start() {
     ovq_require_tools wine wineserver || return 1
     mkdir -p "$WINEPREFIX"
-    local pid
+    local pid rc=0
     pid=$(ovq_read "$OVQ_WINE_STATE/wineserver.pid")
     if ovq_pid_alive "$pid" wineserver; then
         return 0
     fi
-    # Ready once it has made its socket (server-DEV-INODE names the prefix). A
-    # socket left by an earlier server is replaced, so a new inode means ours is up.
-    # Another wineserver already serving this prefix (e.g. one started by run.sh)
-    # makes ours exit at once; that one is then used as it is.
-    local server dev ino before deadline=$(($(ovq_ms) + 10000)) alive=1
-    read -r dev ino < <(stat -c '%d %i' "$WINEPREFIX")
-    server=$(printf 'server-%x-%x' "$dev" "$ino")
-    before=$(ovq_server_socket_inode "$server")
-    setsid wineserver -f -p </dev/null >"$OVQ_WINE_STATE/wineserver.log" 2>&1 &
-    pid=$!
-    until [[ -n $(ovq_server_socket_inode "$server") && $(ovq_server_socket_inode "$server") != "$before" ]]; do
-        if ! kill -0 "$pid" 2>/dev/null || [[ $(awk '{print $3}' "/proc/$pid/stat" 2>/dev/null) == Z ]]; then
-            alive=0
-            break
-        fi
-        if (($(ovq_ms) >= deadline)); then
-            ovq_log "the wineserver shows no socket after 10 s (see $OVQ_WINE_STATE/wineserver.log)"
-            break
-        fi
-        sleep 0.02
-    done
-    if ((!alive)); then
-        wait "$pid" 2>/dev/null || true
+    ovq_server_up "$OVQ_WINE_STATE/wineserver.log" -p || rc=$?
+    if ((rc == 1)); then
         ovq_log "using the wineserver that already serves $WINEPREFIX"
         rm -f "$OVQ_WINE_STATE/wineserver.pid"
         return 0
     fi
-    echo "$pid" >"$OVQ_WINE_STATE/wineserver.pid"
+    echo "$OVQ_SERVER_PID" >"$OVQ_WINE_STATE/wineserver.pid"
+    return $rc
 }
 
 # ovq_prefix_init: creates the prefix once and sets the virtual desktop.
@@ -243,9 +257,13 @@ ovq_prefix_init() {
     local start log="$OVQ_WINE_STATE/wineboot.log" pid
     start=$(ovq_ms)
     ovq_log "creating the Wine prefix $WINEPREFIX"
-    setsid wineserver -f -p0 </dev/null >"$log" 2>&1 &
-    pid=$!
-    if ! wine wineboot.exe -i </dev/null >>"$log" 2>&1; then
+    if ! ovq_server_up "$OVQ_WINE_STATE/wineserver-first.log" -p0; then
+        ovq_log "the first wineserver of the new prefix did not come up (see $OVQ_WINE_STATE/wineserver-first.log)"
+        ovq_stop_pid "$OVQ_SERVER_PID" wineserver
+        return 1
+    fi
+    pid=$OVQ_SERVER_PID
+    if ! wine wineboot.exe -i </dev/null >"$log" 2>&1; then
         ovq_log "wineboot failed (see $log)"
         return 1
     fi

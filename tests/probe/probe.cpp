@@ -25,7 +25,8 @@
 //   terminate [code]          TerminateProcess on the window's process
 //   mutex-exists              whether the single-copy mutex exists
 //   hold-mutex <ms>           create the mutex, print "ready", hold it for ms
-//   idle-watch <ms>           watch GetLastInputInfo advance over ms
+//   idle-watch <ms> [--until <n>]  watch GetLastInputInfo advance over ms, or
+//                             only until it has advanced n times
 //   run <exe> [args...]       start a program, wait, print its full exit code
 //   keeper                    own a small window until stop-keeper
 //   stop-keeper               end a running keeper
@@ -64,6 +65,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -395,8 +397,11 @@ int cmdHoldMutex(DWORD ms) {
 }
 
 // Samples the system's last-input tick; each advance means something (ovq's
-// mouse_event) reset the idle time. Gaps are measured between the ticks themselves.
-int cmdIdleWatch(DWORD ms) {
+// mouse_event) reset the idle time. Gaps are measured between the ticks
+// themselves. With `until` (not 0) the watch ends at that many advances: a
+// deadline for what should happen, where a fixed window would count ticks that
+// a loaded machine may deliver late.
+int cmdIdleWatch(DWORD ms, unsigned long until) {
     LASTINPUTINFO info = {sizeof info, 0};
     if (!GetLastInputInfo(&info)) {
         out("error=GetLastInputInfo failed");
@@ -408,7 +413,8 @@ int cmdIdleWatch(DWORD ms) {
     unsigned advances = 0;
     DWORD maxGap = 0, minGap = 0, firstAfter = 0;
     std::string gaps;
-    while (GetTickCount() - start < ms) {
+    std::vector<DWORD> sortedGaps;
+    while (GetTickCount() - start < ms && (until == 0 || advances < until)) {
         Sleep(50);
         if (!GetLastInputInfo(&info) || info.dwTime == previous) continue;
         ++advances;
@@ -420,6 +426,7 @@ int cmdIdleWatch(DWORD ms) {
             if (minGap == 0 || gap < minGap) minGap = gap;
             if (!gaps.empty()) gaps += ',';
             gaps += std::to_string(gap);
+            sortedGaps.insert(std::upper_bound(sortedGaps.begin(), sortedGaps.end(), gap), gap);
         }
         lastAdvance = info.dwTime;
         previous = info.dwTime;
@@ -430,6 +437,9 @@ int cmdIdleWatch(DWORD ms) {
     out("max_gap_ms=%lu", static_cast<unsigned long>(maxGap));
     out("min_gap_ms=%lu", static_cast<unsigned long>(minGap));
     out("gaps=%s", gaps.c_str());
+    // The lower middle one of an even number.
+    DWORD median = sortedGaps.empty() ? 0 : sortedGaps[(sortedGaps.size() - 1) / 2];
+    out("median_gap_ms=%lu", static_cast<unsigned long>(median));
     out("idle_ms=%lu", static_cast<unsigned long>(GetTickCount() - previous));
     return kOk;
 }
@@ -1094,7 +1104,10 @@ int main(int argc, char** argv) {
     }
     if (command == "mutex-exists" && extra == 0) return cmdMutexExists();
     if (command == "hold-mutex" && extra == 1 && parseMs(args[0], &ms)) return cmdHoldMutex(ms);
-    if (command == "idle-watch" && extra == 1 && parseMs(args[0], &ms)) return cmdIdleWatch(ms);
+    if (command == "idle-watch" && extra == 1 && parseMs(args[0], &ms)) return cmdIdleWatch(ms, 0);
+    if (command == "idle-watch" && extra == 3 && parseMs(args[0], &ms) && std::string(args[1]) == "--until" &&
+        parseNumber(args[2], &number) && number > 0)
+        return cmdIdleWatch(ms, number);
     if (command == "run" && extra >= 1) return cmdRun(extra, args);
     if (command == "keeper" && extra == 0) return cmdKeeper();
     if (command == "stop-keeper" && extra == 0) return cmdStopKeeper();

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Idle suppression seen from another process: while ovq runs, the system's
 # last-input time (GetLastInputInfo) advances about every 900 ms; without ovq it
-# stays put.
+# stays put. The period is judged by the middle one of five gaps: a loaded
+# machine may deliver one tick late, which makes its gap long and the next one
+# short, but not most of them.
 # shellcheck source=tests/wine/lib.sh
 . "$(dirname "$0")/lib.sh"
 wt_init "$@"
@@ -10,12 +12,12 @@ probe idle-watch 2500
 wt_expect_eq "$(kv advances)" 0 "last-input advances without ovq"
 
 ovq_start_first
-probe idle-watch 4500
-advances=$(kv advances) max_gap=$(kv max_gap_ms) min_gap=$(kv min_gap_ms)
-wt_log "advances=$advances gaps=$(kv gaps)"
-wt_expect "4 to 6 advances over 4.5 s (got $advances)" test "$advances" -ge 4 -a "$advances" -le 6
-wt_expect "no gap above 1600 ms (max $max_gap)" test "$max_gap" -le 1600
-wt_expect "no gap below 500 ms (min $min_gap)" test "$min_gap" -ge 500
+probe idle-watch 20000 --until 6
+advances=$(kv advances) median_gap=$(kv median_gap_ms)
+wt_log "advances=$advances in $(kv duration_ms) ms, gaps=$(kv gaps)"
+wt_expect_eq "$advances" 6 "advances while ovq runs (within 20 s)"
+wt_expect "the middle gap is between 600 and 1400 ms (${median_gap:-none})" \
+    test "${median_gap:-0}" -ge 600 -a "${median_gap:-0}" -le 1400
 
 probe close
 ovq_wait_exit "$FIRST_PID" 5000 || wt_die "ovq did not end after WM_CLOSE"

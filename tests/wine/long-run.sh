@@ -58,7 +58,7 @@ ovq_start_first
 
 # The warm-up covers a suppressing tick (Wine's user32 opens two registry keys
 # on the first one), a block of hand-offs and a first hundred TaskbarCreated.
-probe idle-watch 2000
+probe idle-watch 10000 --until 2
 wt_expect "the idle time is reset after start ($(kv advances) advances)" test "$(kv advances)" -ge 1
 block 0
 probe taskbar-storm 100 --helper || wt_die "the first TaskbarCreated did not get through"
@@ -91,7 +91,7 @@ probe idle-watch 2700
 wt_expect_eq "$(kv advances)" 0 "last-input advances with the switch on"
 ovq_run_second 15000 -c
 wt_expect_eq "$OVQ_EXIT" 1 "exit code of a second ovq.exe -c"
-probe idle-watch 2700
+probe idle-watch 10000 --until 2
 wt_expect "idle time reset again after -c ($(kv advances) advances)" test "$(kv advances)" -ge 2
 
 ovq_run_second 15000 -x

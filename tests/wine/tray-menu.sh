@@ -58,7 +58,7 @@ probe idle-watch 2500
 wt_expect_eq "$(kv advances)" 0 "last-input advances while permitted"
 open_menu 517
 menu_choose s
-probe idle-watch 2500
+probe idle-watch 10000 --until 2
 wt_expect "idle time reset again after the second S ($(kv advances) advances)" test "$(kv advances)" -ge 2
 
 open_menu 517

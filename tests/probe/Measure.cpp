@@ -44,8 +44,7 @@ bool Start(const std::string& commandLine, Started* started) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    std::string line = commandLine;
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    if (!createProcess(commandLine, 0, &startup, &info)) {
         out("error=cannot start %s (%lu)", commandLine.c_str(), static_cast<unsigned long>(GetLastError()));
         return false;
     }

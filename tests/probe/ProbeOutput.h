@@ -89,6 +89,26 @@ inline std::string quoteArgument(const std::string& arg) {
     return quoted;
 }
 
+// CreateProcessA, tried once more when it fails. A failed creation leaves no
+// process behind: nothing of the program ran, so starting it again changes no
+// outcome. Wine fails one now and then on a loaded machine (ERROR_INTERNAL_ERROR,
+// 1359, when the new process dies in Wine's own start-up, before the program's
+// first instruction). Each failure is reported on a line of its own.
+inline BOOL createProcess(const std::string& commandLine, DWORD flags, STARTUPINFOA* startup,
+                          PROCESS_INFORMATION* info) {
+    for (int attempt = 1;; ++attempt) {
+        std::string line = commandLine;
+        if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, flags, nullptr, nullptr, startup, info))
+            return TRUE;
+        DWORD error = GetLastError();
+        out("start_failed=%lu", static_cast<unsigned long>(error));
+        if (attempt == 2) {
+            SetLastError(error);
+            return FALSE;
+        }
+    }
+}
+
 // A program and its arguments as one command line.
 inline std::string commandLine(int argc, char** argv) {
     std::string line;

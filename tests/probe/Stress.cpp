@@ -56,10 +56,7 @@ std::string joinNumbers(const std::vector<DWORD>& numbers) {
 bool startProcess(const std::string& line, DWORD flags, HANDLE job, PROCESS_INFORMATION* process) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    std::vector<char> mutableLine(line.begin(), line.end());
-    mutableLine.push_back('\0');
-    if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
-                        process)) {
+    if (!createProcess(line, flags, &startup, process)) {
         out("error=CreateProcessA failed (%lu)", lastError());
         return false;
     }

@@ -5,6 +5,10 @@
 //   0  the condition holds / the action was done,
 //   1  it does not hold / the target was not found before the deadline,
 //   2  wrong usage.
+// The first line, probe=<command>, comes before the command does anything, and
+// the last, end=<exit code>, after it has done all: a script that reads no first
+// line knows the probe never ran (Wine did not start it), and one that reads no
+// last line that it ended in the middle.
 // Texts read from windows are printed in UTF-8 (key=...) and as the raw ANSI
 // bytes in hex (key_hex=...), so scripts can compare either form.
 //
@@ -451,10 +455,7 @@ int cmdRun(int argc, char** argv) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    std::vector<char> mutableLine(line.begin(), line.end());
-    mutableLine.push_back('\0');
-    if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
+    if (!createProcess(line, 0, &startup, &process)) {
         out("error=CreateProcessA failed (%lu)", static_cast<unsigned long>(GetLastError()));
         return kNo;
     }
@@ -1076,9 +1077,7 @@ int usage() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    // Plain "\n" line ends, so shell scripts read values without a trailing CR.
-    _setmode(_fileno(stdout), _O_BINARY);
+static int dispatch(int argc, char** argv) {
     if (argc < 2) return usage();
     const std::string command = argv[1];
     const int extra = argc - 2;
@@ -1147,4 +1146,13 @@ int main(int argc, char** argv) {
         return cmdBenchMemory(number, ms, args[2], args[3], args[4], args[5]);
     if (command == "cpu" && extra == 2 && parseMs(args[1], &ms)) return cmdCpu(args[0], ms);
     return usage();
+}
+
+int main(int argc, char** argv) {
+    // Plain "\n" line ends, so shell scripts read values without a trailing CR.
+    _setmode(_fileno(stdout), _O_BINARY);
+    out("probe=%s", argc >= 2 ? argv[1] : "");
+    int rc = dispatch(argc, argv);
+    out("end=%d", rc);
+    return rc;
 }

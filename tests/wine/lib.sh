@@ -91,17 +91,46 @@ wt_shot() {
     import -display "$DISPLAY" -window root "$WT_DIR/$1.png" >/dev/null 2>&1 || true
 }
 
+# wt_harness_fail WHAT: the test's own tools failed, not ovq: one line that says
+# so, and the test ends, since nothing it would check next means anything.
+wt_harness_fail() {
+    wt_log "FAIL (the harness, not ovq): $*"
+    WT_FAILED=1
+    exit 1
+}
+
 # probe COMMAND ARGS...: runs the probe; its key=value output lands in PROBE_OUT
 # and in the test's log; returns the probe's exit code. The commands that start
 # ovq run the probe under ovq's locale: Wine gives a process the locale of the
 # process that starts it, whatever LC_ALL its environment block holds.
+# The probe's first line names its command and its last gives its exit code. A
+# run without the first line never reached the probe's code (Wine did not start
+# it), so nothing it was to do has happened: it is tried once more, logged. A run
+# with the first line but not the last, or whose last line disagrees with Wine's
+# exit code, may have done its action: it ends the test as a failure of the
+# harness, with Wine's exit code and what Wine wrote on stderr. Never an
+# assertion about ovq is retried.
 probe() {
-    local rc=0 wine=(wine)
+    local rc wine=(wine) attempt stderr="$WT_DIR/probe.last-stderr" said end
     case $1 in
     run | race | exit-and-launch) wine=(env LC_ALL="$OVQ_PROGRAM_LOCALE" LANG="$OVQ_PROGRAM_LOCALE" wine) ;;
     esac
-    PROBE_OUT=$("${wine[@]}" "$PROBE_EXE" "$@" </dev/null 2>>"$WT_DIR/probe.stderr") || rc=$?
-    printf '$ probe %s  (rc=%d)\n%s\n' "$*" "$rc" "$PROBE_OUT" >>"$WT_DIR/probe.log"
+    for attempt in 1 2; do
+        rc=0
+        PROBE_OUT=$("${wine[@]}" "$PROBE_EXE" "$@" </dev/null 2>"$stderr") || rc=$?
+        cat "$stderr" >>"$WT_DIR/probe.stderr"
+        printf '$ probe %s  (rc=%d)\n%s\n' "$*" "$rc" "$PROBE_OUT" >>"$WT_DIR/probe.log"
+        said=$(tr -s '\n' ' ' <"$stderr" | head -c 400)
+        [[ $(head -n1 <<<"$PROBE_OUT") == "probe=$1" ]] && break
+        ((attempt == 2)) &&
+            wt_harness_fail "probe $* did not start twice: Wine's exit code $rc, stderr: '$said'"
+        wt_log "the harness: probe $* did not start (Wine's exit code $rc, stderr: '$said'); trying it once more"
+    done
+    end=$(kv end)
+    if [[ -z $end || $(tail -n1 <<<"$PROBE_OUT") != "end=$end" ]] || (((end & 255) != rc)); then
+        wt_harness_fail "probe $* ended without its result: Wine's exit code $rc, last line" \
+            "'$(tail -n1 <<<"$PROBE_OUT")', stderr: '$said'"
+    fi
     return $rc
 }
 

@@ -20,8 +20,9 @@ PACKAGES=(
     # the Windows cross builds: 32-bit with MinGW GCC and with clang and lld,
     # 64-bit with MinGW GCC
     g++-mingw-w64-i686 lld g++-mingw-w64-x86-64
-    # running the program: Wine (64-bit, and 32-bit below) on a private X server
-    wine wine64 xvfb xdotool imagemagick x11-utils xxd
+    # running the program: Wine (64-bit, and 32-bit below) on a private X server;
+    # util-linux for setarch, which starts Wine without address randomization
+    wine wine64 xvfb xdotool imagemagick x11-utils xxd util-linux
     # the checks of the built program: its manifest's XML
     libxml2-utils
     # Japanese ANSI code page (932) and glyphs inside Wine

@@ -14,8 +14,9 @@
 #   prefix/             the Wine prefix (virtual desktop "shell" set in its registry,
 #                       so a plain `wine prog.exe` runs inside it and `wine` returns
 #                       the program's exit code, low 8 bits)
-#   bin/wine            the Wine loader of the prefix's kind; it comes first on PATH,
-#                       so every `wine` of a script and of Wine's own helpers uses it
+#   bin/wine            the Wine loader of the prefix's kind, started with address
+#                       randomization off (see ovq_loader_setup); it comes first on
+#                       PATH, so every `wine` of a script and of Wine's own helpers uses it
 #   xvfb.display/.pid   the private X server, reused while it is alive
 #   wineserver.pid      the persistent wineserver (started first, so no Wine helper
 #                       process ever inherits a caller's stdout/stderr)
@@ -102,17 +103,33 @@ ovq_stop_pid() {
 # would start the 32-bit loader whenever 32-bit Wine is installed, even for a
 # 64-bit program and where it cannot start; a symbolic link to the 64-bit loader
 # fails ("could not exec the wine loader"), a script that execs it works.
+#
+# The loader runs under `setarch -R`: no address randomization, for it and for
+# every process Wine starts from it. Debian's Wine has no preloader, so nothing
+# reserves the address of the shared user data (0x7ffe0000) before the loader
+# starts, and the loader is a fixed-address program at 0x7d000000 whose heap
+# (brk) the kernel puts at a random place up to 1 GiB above it. About one start
+# in 8,000 of the 64-bit loader finds its heap over that address; Wine then ends
+# the process with exit code 1 before the program's first instruction, and says
+# why only on its err channel ("failed to map the shared user data: c0000018"),
+# which WINEDEBUG=-all hides: a probe that prints nothing and did nothing, or an
+# ovq.exe that never ran. Without randomization the heap starts right after the
+# loader, 47 MiB below that address.
 ovq_loader_setup() {
     if ! ovq_host_loader "$OVQ_WINE_ARCH"; then
         ovq_log "$OVQ_HOST_NO_WINE_WHY"
         return 1
     fi
+    ovq_require_tools setarch || return 1
     local script
-    script=$(printf '#!/bin/sh\nexec %s "$@"\n' "$OVQ_LOADER")
+    script=$(printf '#!/bin/sh\nexec setarch -R %s "$@"\n' "$OVQ_LOADER")
     if [[ $(ovq_read "$OVQ_WINE_STATE/bin/wine") != "$script" ]]; then
         mkdir -p "$OVQ_WINE_STATE/bin"
-        printf '%s\n' "$script" >"$OVQ_WINE_STATE/bin/wine"
-        chmod +x "$OVQ_WINE_STATE/bin/wine"
+        # A new file renamed over the old one: a `wine` starting meanwhile runs
+        # the one or the other, never a half-written script.
+        printf '%s\n' "$script" >"$OVQ_WINE_STATE/bin/wine.new"
+        chmod +x "$OVQ_WINE_STATE/bin/wine.new"
+        mv -f "$OVQ_WINE_STATE/bin/wine.new" "$OVQ_WINE_STATE/bin/wine"
     fi
 }
 

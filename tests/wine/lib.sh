@@ -9,8 +9,8 @@
 # elsewhere, and installs an exit trap that ends every ovq the test started:
 # first by WM_CLOSE through the probe, then by its process id.
 # A missing tool (wine, Xvfb) is a failure, never a skip.
-# Results for the calling test: PROBE_OUT (kv KEY reads it), OVQ_PID, FIRST_PID,
-# OVQ_EXIT, OVQ_ELAPSED_MS.
+# Results for the calling test: PROBE_OUT (kv KEY reads it), OVQ_PID, OVQ_LOG,
+# FIRST_PID, OVQ_EXIT, OVQ_ELAPSED_MS.
 #
 # ovq starts under OVQ_PROGRAM_LOCALE (default C.UTF-8, code page 1252 in Wine, as
 # on an English Windows), never under the Japanese locale of the prefix, so that
@@ -111,9 +111,13 @@ wt_harness_fail() {
 # harness, with Wine's exit code and what Wine wrote on stderr. Never an
 # assertion about ovq is retried.
 probe() {
-    local rc wine=(wine) attempt stderr="$WT_DIR/probe.last-stderr" said end
+    # Wine's err channel is on for the probe (quiet in a normal run), so that a
+    # start that fails says why.
+    local rc wine=(env "WINEDEBUG=-all,err+all" wine) attempt stderr="$WT_DIR/probe.last-stderr" said end
     case $1 in
-    run | race | exit-and-launch) wine=(env LC_ALL="$OVQ_PROGRAM_LOCALE" LANG="$OVQ_PROGRAM_LOCALE" wine) ;;
+    run | race | exit-and-launch)
+        wine=(env "WINEDEBUG=-all,err+all" LC_ALL="$OVQ_PROGRAM_LOCALE" LANG="$OVQ_PROGRAM_LOCALE" wine)
+        ;;
     esac
     for attempt in 1 2; do
         rc=0
@@ -152,9 +156,10 @@ wt_wait_line() {
 # ovq_start ARGS...: starts `wine ovq.exe ARGS` in the background; sets OVQ_PID.
 ovq_start() {
     local n=${#WT_PIDS[@]}
+    OVQ_LOG="$WT_DIR/ovq.$n.log"
     # env execs wine, so $! is the process of ovq itself; this shell's own
     # locale stays as it is.
-    env LC_ALL="$OVQ_PROGRAM_LOCALE" LANG="$OVQ_PROGRAM_LOCALE" wine "$OVQ_EXE" "$@" </dev/null >"$WT_DIR/ovq.$n.log" 2>&1 &
+    env LC_ALL="$OVQ_PROGRAM_LOCALE" LANG="$OVQ_PROGRAM_LOCALE" wine "$OVQ_EXE" "$@" </dev/null >"$OVQ_LOG" 2>&1 &
     OVQ_PID=$!
     WT_PIDS+=("$OVQ_PID")
     wt_log "started ovq.exe $* (pid $OVQ_PID, $OVQ_PROGRAM_LOCALE)"
@@ -167,9 +172,20 @@ ovq_wait_exit() {
     if ovq_wait_pid_gone "$pid" "$2"; then
         wait "$pid"
         OVQ_EXIT=$?
+        wt_forget "$pid"
         return 0
     fi
     return 1
+}
+
+# wt_forget PID: a started process this shell has reaped: the exit trap must
+# not signal its id, which may belong to another process from now on.
+wt_forget() {
+    local kept=() pid
+    for pid in "${WT_PIDS[@]}"; do
+        [[ $pid == "$1" ]] || kept+=("$pid")
+    done
+    WT_PIDS=("${kept[@]}")
 }
 
 # ovq_run_second MS ARGS...: a second launch in the foreground with a deadline;
@@ -187,11 +203,23 @@ ovq_run_second() {
 }
 
 # The first copy: starts it and waits until its window exists.
+# The first copy: starts it and waits until its window exists. A copy that ends
+# instead (Wine could not start it, or its own arguments ended it) is told at
+# once, with its exit code and what Wine wrote.
 ovq_start_first() {
+    local started deadline
     ovq_start "$@"
     FIRST_PID=$OVQ_PID
-    probe wait-window 20000 || wt_die "no ovq window within 20 s"
-    wt_log "window after $(kv elapsed_ms) ms"
+    started=$(ovq_ms)
+    deadline=$((started + 20000))
+    until probe wait-window 500; do
+        if ovq_wait_exit "$FIRST_PID" 0; then
+            wt_die "ovq.exe $* ended with $OVQ_EXIT before its window came; Wine wrote:" \
+                "'$(head -c 300 "$OVQ_LOG" | tr -s '\n' ' ')'"
+        fi
+        (($(ovq_ms) >= deadline)) && wt_die "no ovq window within 20 s"
+    done
+    wt_log "window after $(($(ovq_ms) - started)) ms"
 }
 
 # Ends an ovq: WM_CLOSE through the probe, then by process id.

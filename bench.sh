@@ -252,7 +252,7 @@ wine_figures() {
     ovq_require_tools wine wineserver Xvfb xdpyinfo || broken "Wine or Xvfb is missing"
     WINE_UP=1
     ovq_env_up "$PROBE_EXE" 2>>"$RAW/wine-env.log" || broken "the Wine environment did not come up"
-    WINE_VERSIONS+=("$flavour: $(wine --version 2>/dev/null || echo "wine (version unknown)") ($(ovq_read "$OVQ_WINE_STATE/bin/wine" | sed -n 's/^exec \([^ ]*\).*/\1/p'))")
+    WINE_VERSIONS+=("$flavour: $(wine --version 2>/dev/null || echo "wine (version unknown)") ($(ovq_read "$OVQ_WINE_STATE/bin/wine" | sed -n 's/^exec \(setarch -R \)\{0,1\}\([^ ]*\).*/\2/p'))")
     # A copy left by an interrupted run would take the hand-off and the mutex.
     if ! probe wait-gone 0 >/dev/null; then
         probe close >/dev/null || true

@@ -202,7 +202,6 @@ ovq_run_second() {
     OVQ_ELAPSED_MS=$(($(ovq_ms) - start))
 }
 
-# The first copy: starts it and waits until its window exists.
 # The first copy: starts it and waits until its window exists. A copy that ends
 # instead (Wine could not start it, or its own arguments ended it) is told at
 # once, with its exit code and what Wine wrote.

@@ -96,7 +96,7 @@ echo "$pid" >"$OVQ_WINE_STATE/ovq.pid"
 echo "$DISPLAY" >"$OVQ_WINE_STATE/ovq.display"
 
 # ended: whether the started ovq has ended (a zombie child counts as ended).
-ended() { ! kill -0 "$pid" 2>/dev/null || [[ $(awk '{print $3}' "/proc/$pid/stat" 2>/dev/null) == Z ]]; }
+ended() { ovq_wait_pid_gone "$pid" 0; }
 
 # One of two ends, whatever Wine's pace: the copy ends, and its exit code is
 # reported; or it becomes resident, its process taking messages in its loop

@@ -221,8 +221,7 @@ ovq_server_up() {
     setsid wineserver -f "$@" </dev/null >"$log" 2>&1 &
     OVQ_SERVER_PID=$!
     until [[ -n $(ovq_server_socket_inode "$server") && $(ovq_server_socket_inode "$server") != "$before" ]]; do
-        if ! kill -0 "$OVQ_SERVER_PID" 2>/dev/null ||
-            [[ $(awk '{print $3}' "/proc/$OVQ_SERVER_PID/stat" 2>/dev/null) == Z ]]; then
+        if ovq_wait_pid_gone "$OVQ_SERVER_PID" 0; then
             wait "$OVQ_SERVER_PID" 2>/dev/null || true
             return 1
         fi

@@ -104,29 +104,62 @@ Outcome RunWith(const std::function<void()>& script, const std::string& commandL
     return o;
 }
 
-// The first copy: start-up, a tick with the switch off, a hand-off of -s, a
-// tick with the switch on, the menu and from it the version box (a tick
-// while it is open), a TaskbarCreated, and Exit from the menu. Should a fault
-// have taken that way out, the window is closed from outside, and last of
-// all the thread is sent the quit message, as Windows does at log-off.
-void FirstCopy()
+// The first copy, from `start` on: start-up, a tick with the switch off, a
+// hand-off of -s, a tick with the switch on, the menu and from it the version
+// box (a tick while it is open), a TaskbarCreated, and Exit from the menu.
+// Should a fault have taken that way out, the window is closed from outside,
+// and last of all the thread is sent the quit message, as Windows does at
+// log-off.
+void FirstCopyFrom(DWORD start)
 {
-    sim::At(1000, [] {
+    sim::At(start + 1000, [] {
         std::string text = "ovq -s";
         sim::SendFromOutside(Main(), WM_SETTEXT, 0, &text);
     });
-    sim::At(2000, [] {
+    sim::At(start + 2000, [] {
         sim::ScriptMenuChoice(IDM_VERSION, 100);
         sim::ScriptMessageBox(1000);
         sim::PostFromOutside(Main(), WM_TRAYNOTIFY, TRAY_ICON_ID, WM_RBUTTONUP);
     });
-    sim::At(3500, [] { sim::SendFromOutside(Main(), App.TaskbarCreatedMsg, 0, LPARAM(0)); });
-    sim::At(4000, [] {
+    sim::At(start + 3500, [] { sim::SendFromOutside(Main(), App.TaskbarCreatedMsg, 0, LPARAM(0)); });
+    sim::At(start + 4000, [] {
         sim::ScriptMenuChoice(IDM_EXIT, 100);
         sim::PostFromOutside(Main(), WM_TRAYNOTIFY, TRAY_ICON_ID, WM_LBUTTONUP);
     });
-    sim::At(5000, [] { sim::PostFromOutside(Main(), WM_CLOSE, 0, 0); });
-    sim::At(6000, [] { sim::PostFromOutside(nullptr, WM_QUIT, 0, 0); });
+    sim::At(start + 5000, [] { sim::PostFromOutside(Main(), WM_CLOSE, 0, 0); });
+    sim::At(start + 6000, [] { sim::PostFromOutside(nullptr, WM_QUIT, 0, 0); });
+}
+
+void FirstCopy()
+{
+    FirstCopyFrom(0);
+}
+
+// What the program knew of its icon, and how many shell calls it had made.
+struct IconLook {
+    bool known;
+    size_t icons;
+    size_t calls;
+};
+IconLook AfterTwoTicks, BeforeTheReAdd;
+
+IconLook LookAtTheIcon()
+{
+    return IconLook{ App.IconAdded, sim::TrayIcons().size(), sim::CallsOf({ "Shell_NotifyIconA" }).size() };
+}
+
+// The first copy at a busy log-on: the shell answers nothing for 4.5 s, so
+// the add at start-up reports failure after the shell's 4 s and lands after
+// all; the first tick, at 4900, finds the icon there. The icon is looked at
+// after the second tick and before the TaskbarCreated; then everything of
+// FirstCopy.
+void FirstCopyAtABusyLogOn()
+{
+    sim::ShellBusyUntil(4500);
+    AfterTwoTicks = BeforeTheReAdd = IconLook{};
+    sim::At(5900, [] { AfterTwoTicks = LookAtTheIcon(); });
+    sim::At(8400, [] { BeforeTheReAdd = LookAtTheIcon(); });
+    FirstCopyFrom(5000);
 }
 
 // A second copy, with the first one's marker and window present; closed from
@@ -196,6 +229,20 @@ bool FirstCopyKeepsItsPromise(const Fault& fault, const Outcome& o, std::string*
     if (name == "HeapFree" || name == "GetProcessHeap")
         return blocks == 1 || blocks == 2;
     return blocks == 1;
+}
+
+// What the program promises at a busy log-on: what it promises anyway, and
+// that within two ticks it knows the icon the shell shows, one, and calls the
+// shell no more. A copy that could not start, or has no timer, has no ticks
+// to find out with.
+bool BusyLogOnKeepsItsPromise(const Fault& fault, const Outcome& o, std::string* why)
+{
+    if (!FirstCopyKeepsItsPromise(fault, o, why))
+        return false;
+    if (o.exitCode != 0 || fault.name == "SetTimer")
+        return true;
+    *why = "the landed icon known within two ticks, and the shell left alone after that";
+    return AfterTwoTicks.known && AfterTwoTicks.icons == 1 && BeforeTheReAdd.calls == AfterTwoTicks.calls;
 }
 
 // A second copy that found the marker held: it ends with 1 and makes nothing.
@@ -296,6 +343,11 @@ TEST_F(FaultSweepTest, FirstCopy)
 TEST_F(FaultSweepTest, FirstCopyWithOwnArguments)
 {
     Sweep({ "first copy with -c", FirstCopy, "ovq.exe -c", FirstCopyKeepsItsPromise });
+}
+
+TEST_F(FaultSweepTest, FirstCopyAtABusyLogOn)
+{
+    Sweep({ "first copy at a busy log-on", FirstCopyAtABusyLogOn, "ovq.exe", BusyLogOnKeepsItsPromise });
 }
 
 TEST_F(FaultSweepTest, SecondCopy)

@@ -92,6 +92,16 @@ std::set<UINT> AllowedMessages(HWND window);
 // The shell ends and starts again: the icons it showed are gone, and it
 // broadcasts "TaskbarCreated" to every top-level window.
 void RestartShell();
+// The shell's notification area at a busy log-on. Until `until` there is none
+// yet: every Shell_NotifyIconA fails at once and does nothing. Or, from now
+// until `until`, the shell is too busy to answer: a call waits for its answer
+// ShellAnswerWaitMs at most (Windows' fixed wait), then reports failure, and
+// the shell still carries the request out, in order with the others, once it
+// is free; a call whose wait outlasts the busy time gets the real answer. The
+// log marks a call that got no answer in time.
+const DWORD ShellAnswerWaitMs = 4000;
+void ShellAbsentUntil(DWORD until);
+void ShellBusyUntil(DWORD until);
 
 // Another process: a mutex it holds, and a top-level window it owns that
 // records what is sent to it. A mutex exists while another process holds it
@@ -112,7 +122,8 @@ const std::vector<ForeignMessage>& ForeignMessages(HWND window);
 
 // Fault injection: the named call fails `times` times from now on, or every
 // time until the clock reaches `until`. The name is the function's, except
-// NIM_ADD and NIM_DELETE for the two uses of Shell_NotifyIconA. Each call
+// NIM_ADD and NIM_DELETE for the two uses of Shell_NotifyIconA, which fail as
+// a request lost on its way to the shell: at once, and nothing happens. Each call
 // fails the way Windows reports that it failed (a null handle, FALSE, -1 from
 // GetMessageA, 0xFFFFFFFF from GetMenuState); calls without a result fail
 // silently (mouse_event: the system drops the input; Sleep: it wakes at once).

@@ -52,6 +52,13 @@ struct Failure {
     DWORD until = 0;
 };
 
+// A request to the notification area, as the shell holds it until it gets to it.
+struct TrayRequest {
+    DWORD message;  // NIM_ADD or NIM_DELETE
+    TrayIcon icon;
+    bool knownSize;
+};
+
 struct Menu {
     bool alive;
     std::vector<MenuItem> items;
@@ -102,6 +109,9 @@ struct State {
     std::deque<MenuScript> menuScripts;
     int menusShown = 0;
     std::vector<TrayIcon> tray;
+    DWORD shellAbsentUntil = 0;          // no notification area before this moment
+    DWORD shellBusyUntil = 0;            // the shell answers nothing before this moment
+    std::deque<TrayRequest> shellQueue;  // what it took while busy, not yet carried out
     std::deque<DWORD> boxScripts;
     int boxesShown = 0;
     POINT cursor = { 640, 700 };
@@ -345,6 +355,17 @@ bool NextWakeUp(DWORD* at)
     return found;
 }
 
+// The clock moves on to `until`, and other processes' scripted events run at
+// their moments meanwhile.
+void LetTimePass(DWORD until)
+{
+    for (DWORD at = 0; NextEvent(&at) && at <= until;) {
+        S.now = std::max(S.now, at);
+        RunDueEvents();
+    }
+    S.now = std::max(S.now, until);
+}
+
 // Takes the next message for the thread, waiting on the virtual clock; false
 // when `deadline` comes first (only for modal loops, which pass one).
 bool TakeMessage(MSG* message, const DWORD* deadline)
@@ -496,6 +517,63 @@ std::string ToCp932(const char16_t* units, size_t length)
     return out;
 }
 
+// ---- the notification area -------------------------------------------------------
+
+// What the shell does with a request when it gets to it. It refuses a record
+// of an unknown size, an add of an icon it already shows (the same window and
+// identifier) and a delete of one it does not show.
+BOOL CarryOut(const TrayRequest& request)
+{
+    auto same = [&](const TrayIcon& icon) { return icon.window == request.icon.window && icon.id == request.icon.id; };
+    auto existing = std::find_if(S.tray.begin(), S.tray.end(), same);
+    if (request.message == NIM_ADD && request.knownSize && existing == S.tray.end()) {
+        S.tray.push_back(request.icon);
+        return TRUE;
+    }
+    if (request.message == NIM_DELETE && existing != S.tray.end()) {
+        S.tray.erase(existing);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+// Once free, the shell works through what it took while busy, in order.
+void ServeShellQueue()
+{
+    if (S.now < S.shellBusyUntil)
+        return;
+    while (!S.shellQueue.empty()) {
+        CarryOut(S.shellQueue.front());
+        S.shellQueue.pop_front();
+    }
+}
+
+// A request of the program. Without a notification area, or when the call is
+// made to fail (the request lost on its way), it is refused at once. Else the
+// caller waits for the shell's answer, at most ShellAnswerWaitMs; other
+// processes go on meanwhile, and a message sent to the program's windows is
+// handled inside the wait, as Windows does for a thread waiting on another's
+// answer. A shell too busy to answer in time makes the call report failure,
+// and carries the request out all the same once it is free.
+BOOL RequestTray(const TrayRequest& request, const char* fault, bool* timedOut)
+{
+    *timedOut = false;
+    if (S.now < S.shellAbsentUntil || ShouldFail(fault))
+        return FALSE;
+    ServeShellQueue();
+    if (S.now < S.shellBusyUntil) {
+        if (S.shellBusyUntil - S.now > ShellAnswerWaitMs) {
+            S.shellQueue.push_back(request);
+            LetTimePass(S.now + ShellAnswerWaitMs);
+            *timedOut = true;
+            return FALSE;
+        }
+        LetTimePass(S.shellBusyUntil);
+        ServeShellQueue();
+    }
+    return CarryOut(request);
+}
+
 }  // namespace
 
 // ---- control ------------------------------------------------------------------
@@ -631,11 +709,23 @@ void SetElevated(bool elevated)
 void RestartShell()
 {
     S.tray.clear();
+    S.shellQueue.clear();
     UINT taskbarCreated = MessageNumber("TaskbarCreated");
     for (size_t i = 0; i < S.windows.size(); ++i) {
         if (S.windows[i].alive)
             SendFromOutside(Handle(i), taskbarCreated, 0, LPARAM(0));
     }
+}
+
+void ShellAbsentUntil(DWORD until)
+{
+    S.shellAbsentUntil = until;
+}
+
+void ShellBusyUntil(DWORD until)
+{
+    S.shellBusyUntil = until;
+    At(until, ServeShellQueue);
 }
 
 std::set<UINT> AllowedMessages(HWND window)
@@ -976,11 +1066,7 @@ VOID WINAPI Sleep(DWORD ms)
     DWORD wake = S.now + ms;
     if (wake > S.timeLimit)
         throw Deadlock{ "the program was still sleeping at the virtual time limit" };
-    for (DWORD at = 0; NextEvent(&at) && at <= wake;) {
-        S.now = std::max(S.now, at);
-        RunDueEvents();
-    }
-    S.now = wake;
+    LetTimePass(wake);
 }
 
 DWORD WINAPI GetLastError()
@@ -1504,26 +1590,18 @@ VOID WINAPI mouse_event(DWORD flags, DWORD dx, DWORD dy, DWORD data, ULONG_PTR e
 BOOL WINAPI Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data)
 {
     const char* op = message == NIM_ADD ? "NIM_ADD" : message == NIM_DELETE ? "NIM_DELETE" : "other";
-    auto same = [data](const TrayIcon& icon) { return icon.window == data->hWnd && icon.id == data->uID; };
-    auto existing = std::find_if(S.tray.begin(), S.tray.end(), same);
-    BOOL result = FALSE;
-    if (message == NIM_ADD) {
-        // The shell refuses a record of an unknown size and an icon it already shows.
-        bool knownSize = data->cbSize == NOTIFYICONDATAA_V1_SIZE || data->cbSize == sizeof(NOTIFYICONDATAA);
-        if (!ShouldFail("NIM_ADD") && knownSize && existing == S.tray.end()) {
-            S.tray.push_back(TrayIcon{ data->hWnd, data->uID, data->uFlags, data->uCallbackMessage, data->hIcon,
-                                       std::string(data->szTip, 64) });
-            result = TRUE;
-        }
-    } else if (message == NIM_DELETE && existing != S.tray.end() && !ShouldFail("NIM_DELETE")) {
-        S.tray.erase(existing);
-        result = TRUE;
-    }
-    LogCall("Shell_NotifyIconA(%s, size=%u, %s, id=%u, flags=%u, callback=%u, icon=%s, tip=\"%s\") = %s", op,
+    TrayRequest request{ message,
+                         TrayIcon{ data->hWnd, data->uID, data->uFlags, data->uCallbackMessage, data->hIcon,
+                                   std::string(data->szTip, 64) },
+                         data->cbSize == NOTIFYICONDATAA_V1_SIZE || data->cbSize == sizeof(NOTIFYICONDATAA) };
+    bool timedOut = false;
+    BOOL result = message == NIM_ADD || message == NIM_DELETE ? RequestTray(request, op, &timedOut) : FALSE;
+    LogCall("Shell_NotifyIconA(%s, size=%u, %s, id=%u, flags=%u, callback=%u, icon=%s, tip=\"%s\") = %s%s", op,
             data->cbSize, Hwnd(data->hWnd).c_str(), data->uID, data->uFlags, data->uCallbackMessage,
             data->hIcon == TheMainIcon ? "MAINICON"
             : data->hIcon == nullptr   ? "null"
                                        : "other",
-            Quote(std::string(data->szTip, strnlen(data->szTip, 64))).c_str(), Bool(result).c_str());
+            Quote(std::string(data->szTip, strnlen(data->szTip, 64))).c_str(), Bool(result).c_str(),
+            timedOut ? " (no answer in time)" : "");
     return result;
 }

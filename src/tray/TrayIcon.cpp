@@ -1,6 +1,7 @@
-// The tray icon: added at start-up, retried on every tick until the shell
-// accepts it, added anew when the shell re-creates its taskbar (an announcement
-// that even a copy started as administrator lets in), deleted at shut-down.
+// The tray icon: added at start-up, deleted and added again on every tick until
+// the shell accepts it, added anew when the shell re-creates its taskbar (an
+// announcement that even a copy started as administrator lets in), deleted at
+// shut-down.
 // Every call passes the same record, filled once.
 
 #include "tray/TrayIcon.h"
@@ -74,10 +75,16 @@ void ReAddTrayIcon()
     AddTrayIcon();
 }
 
+// A failed add may have landed after all: at a busy log-on the shell gives up
+// waiting for the notification area after a few seconds and reports failure,
+// and the notification area still shows the icon a moment later. An add alone
+// would then be refused on every tick, since the shell holds that window's
+// icon already. Deleting it first lets the add succeed; where no icon is
+// shown, the delete fails at once and changes nothing.
 void RetryTrayIcon()
 {
     if (!App.IconAdded)
-        AddTrayIcon();
+        ReAddTrayIcon();
 }
 
 void RemoveTrayIcon()

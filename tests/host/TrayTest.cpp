@@ -198,16 +198,17 @@ TEST_F(TrayTest, FailedAddIsRetriedOncePerTickUntilTheShellAcceptsIt)
     EXPECT_EQ(sim::CallsOf({ "Shell_NotifyIconA" }).size(), 1u);  // the delete at shut-down
 }
 
-TEST_F(TrayTest, FailedAddsCountOnePerTick)
+TEST_F(TrayTest, FailedAddsCostADeleteAndAnAddPerTick)
 {
     sim::FailUntil("NIM_ADD", 100000);
     CloseAt(4000);
     sim::RunProgram("ovq.exe");
-    std::vector<std::string> adds;
+    std::vector<std::string> calls;
     for (const std::string& line : sim::CallsOf({ "Shell_NotifyIconA" }))
-        adds.push_back(line.substr(18, 7));
+        calls.push_back(line.substr(18, 7));
     // Start-up, four ticks, and the delete at shut-down although nothing was added.
-    EXPECT_EQ(adds, (std::vector<std::string>{ "NIM_ADD", "NIM_ADD", "NIM_ADD", "NIM_ADD", "NIM_ADD", "NIM_DEL" }));
+    EXPECT_EQ(calls, (std::vector<std::string>{ "NIM_ADD", "NIM_DEL", "NIM_ADD", "NIM_DEL", "NIM_ADD", "NIM_DEL",
+                                                "NIM_ADD", "NIM_DEL", "NIM_ADD", "NIM_DEL" }));
 }
 
 TEST_F(TrayTest, TaskbarCreatedDeletesThenAddsWhateverTheFlagSays)

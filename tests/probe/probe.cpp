@@ -47,6 +47,8 @@
 //   tray-info                 the taskbar ("Shell_TrayWnd"): rect, children, and the
 //                             visible notification-area icon windows, rightmost first
 //   taskbar-created [--broadcast]  send "TaskbarCreated" to ovq's window (or to all)
+//   tray-proxy <lost> <quiet-ms> <ms>   answer Shell_NotifyIcon in the shell's place,
+//                             the first <lost> of ovq's requests with failure (TrayProxy.h)
 //   post-command <id>         post WM_COMMAND id to ovq's window
 //   box-text <ms>             poll for the version box ("#32770" captioned
 //                             "バージョン情報"); its rect, caption, message text,
@@ -80,6 +82,7 @@
 #include "Measure.h"
 #include "ProbeOutput.h"
 #include "Stress.h"
+#include "TrayProxy.h"
 
 namespace {
 
@@ -1136,6 +1139,7 @@ static int dispatch(int argc, char** argv) {
     if (command == "race") return cmdRace(extra, args);
     if (command == "exit-and-launch") return cmdExitAndLaunch(extra, args);
     if (command == "taskbar-storm") return cmdTaskbarStorm(extra, args);
+    if (command == "tray-proxy") return cmdTrayProxy(extra, args);
     if (command == "settext-series") return cmdSetTextSeries(extra, args);
     if (command == "proc-usage") return cmdProcUsage(extra, args);
     if (command == "bench-startup" && extra == 5 && parseNumber(args[0], &number))

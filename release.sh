@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
-# Makes the release of the commit checked out here: one zip for Windows users.
+# Makes the release of the commit checked out here: one zip for Windows users
+# and two Windows Installer packages for administrators.
 #
-#   ./release.sh          ->  dist/ovq-<version>.zip, and its SHA-256 on stdout
+#   ./release.sh          ->  dist/ovq-<version>.zip, dist/ovq-<version>-x86.msi,
+#                             dist/ovq-<version>-x64.msi and dist/SHA256SUMS,
+#                             which it prints on stdout
 #
 # Refuses, before anything else, a work tree with uncommitted changes to tracked
 # files: every release names the one commit it was built from. Then installs
 # what is missing (scripts/install-deps.sh), builds both Windows flavours with
 # their presets (win32 and win64, configured afresh), runs their exe checks
-# (ctest's exe.shape: size, imports, header flags, resources) and writes the
-# zip. <version> is the one of project(ovq VERSION ...) in CMakeLists.txt. The
-# zip holds one folder, ovq-<version>/, with:
+# (ctest's exe.shape: size, imports, header flags, resources; exe.endcopy: the
+# packages' custom action) and writes the zip and the packages. <version> is
+# the one of project(ovq VERSION ...) in CMakeLists.txt. The zip holds one
+# folder, ovq-<version>/, with:
 #   ovq.exe       the 32-bit program, the one every Windows runs (build/win32)
 #   x64/ovq.exe   the 64-bit one (build/win64)
 #   README.txt    the user's part of README.md as plain text, with the version
@@ -17,7 +21,22 @@
 #   SHA256SUMS    the SHA-256 of the three files above, as sha256sum -c reads it
 # Made again from the same commit, here or in any other clone, the zip is the
 # same bytes: its entries in a fixed order, all dated at the commit's time in
-# UTC, with fixed modes and no extra fields.
+# UTC, with fixed modes and no extra fields. So are the packages, which
+# installer/make-msi.sh builds from installer/ovq.wxs: ovq-<version>-x86.msi
+# with the 32-bit program, ovq-<version>-x64.msi with the 64-bit one, each
+# with the custom action endcopy.dll of its flavour. dist/SHA256SUMS gives the
+# SHA-256 of the zip and of both packages, as sha256sum -c reads it.
+#
+# Signing, when the publisher gives a certificate (else the release is
+# unsigned, as it always was):
+#   OVQ_SIGN_PFX            the certificate and its private key, a PKCS#12 file
+#   OVQ_SIGN_PASSWORD_FILE  a file that holds its password, when it has one
+#   OVQ_SIGN_TIMESTAMP_URL  an RFC 3161 time-stamping server, when one is named
+# osslsigncode then signs both exes and both custom actions (Authenticode,
+# SHA-256) before they go into the zip and the packages, and then both
+# packages. Each signed program is checked to give back the built bytes when
+# its signature is removed (osslsigncode remove-signature): anyone can so
+# compare a signed release with a build of their own.
 #
 # OVQ_RELEASE_BUILDS=DIR packages DIR/win32/ovq.exe and DIR/win64/ovq.exe,
 # builds of these same sources made elsewhere, instead of building here (the
@@ -66,19 +85,63 @@ else
     done
 fi
 for preset in win32 win64; do
-    if ! ctest --test-dir "$builds/$preset" -R '^exe\.shape$' --no-tests=error --output-on-failure; then
-        say "the exe checks of $builds/$preset/ovq.exe failed"
+    if ! ctest --test-dir "$builds/$preset" -R '^exe\.(shape|endcopy)$' --no-tests=error --output-on-failure; then
+        say "the exe checks of $builds/$preset/ovq.exe or endcopy.dll failed"
         exit 1
     fi
 done
 
-# The folder the zip holds, in a staging directory.
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
+
+# What goes into the zip and the packages, signed when a certificate is given.
+mkdir -p "$stage/programs/win32" "$stage/programs/win64"
+for preset in win32 win64; do
+    cp "$builds/$preset/ovq.exe" "$builds/$preset/endcopy.dll" "$stage/programs/$preset/"
+done
+signing=()
+if [[ -n ${OVQ_SIGN_PFX:-} ]]; then
+    [[ -f $OVQ_SIGN_PFX ]] || { say "OVQ_SIGN_PFX names no file: $OVQ_SIGN_PFX"; exit 1; }
+    signing=(-pkcs12 "$OVQ_SIGN_PFX" -h sha256 -n ovq)
+    if [[ -n ${OVQ_SIGN_PASSWORD_FILE:-} ]]; then
+        [[ -f $OVQ_SIGN_PASSWORD_FILE ]] || { say "OVQ_SIGN_PASSWORD_FILE names no file: $OVQ_SIGN_PASSWORD_FILE"; exit 1; }
+        signing+=(-readpass "$OVQ_SIGN_PASSWORD_FILE")
+    fi
+    [[ -z ${OVQ_SIGN_TIMESTAMP_URL:-} ]] || signing+=(-ts "$OVQ_SIGN_TIMESTAMP_URL")
+elif [[ -n ${OVQ_SIGN_PASSWORD_FILE:-}${OVQ_SIGN_TIMESTAMP_URL:-} ]]; then
+    say "OVQ_SIGN_PASSWORD_FILE or OVQ_SIGN_TIMESTAMP_URL without OVQ_SIGN_PFX: no certificate to sign with"
+    exit 1
+fi
+# sign FILE: signs FILE in place (Authenticode), or fails the release.
+sign() {
+    if ! osslsigncode sign "${signing[@]}" -in "$1" -out "$1.signed" >"$stage/sign.log" 2>&1; then
+        cat "$stage/sign.log" >&2
+        say "osslsigncode could not sign $(basename "$1")"
+        exit 1
+    fi
+    mv -f "$1.signed" "$1"
+}
+if ((${#signing[@]})); then
+    for preset in win32 win64; do
+        for file in ovq.exe endcopy.dll; do
+            sign "$stage/programs/$preset/$file"
+            # The signature removed, the program must be the build again.
+            if ! osslsigncode remove-signature -in "$stage/programs/$preset/$file" -out "$stage/unsigned" \
+                >/dev/null 2>&1 || ! cmp -s "$stage/unsigned" "$builds/$preset/$file"; then
+                say "$preset/$file with its signature removed is not the build's file"
+                exit 1
+            fi
+            rm -f "$stage/unsigned"
+        done
+    done
+    say "signed both programs and both custom actions with $OVQ_SIGN_PFX"
+fi
+
+# The folder the zip holds, in a staging directory.
 top=$stage/$name
 mkdir -p "$top/x64"
-cp "$builds/win32/ovq.exe" "$top/ovq.exe"
-cp "$builds/win64/ovq.exe" "$top/x64/ovq.exe"
+cp "$stage/programs/win32/ovq.exe" "$top/ovq.exe"
+cp "$stage/programs/win64/ovq.exe" "$top/x64/ovq.exe"
 scripts/readme-txt.sh README.md "$version" "$commit" "$commit_date" >"$top/README.txt"
 (cd "$top" && sha256sum ovq.exe x64/ovq.exe README.txt >SHA256SUMS)
 
@@ -96,7 +159,20 @@ entries=("$name/" "$name/README.txt" "$name/SHA256SUMS" "$name/ovq.exe" "$name/x
 [[ $(unzip -Z1 "$stage/$name.zip" | paste -sd' ') == "${entries[*]}" ]] ||
     { say "the zip does not hold the expected entries in their order"; exit 1; }
 
+# The packages: the same programs, with the custom action of their flavour.
+for flavour in x86:win32 x64:win64; do
+    preset=${flavour#*:} flavour=${flavour%:*}
+    installer/make-msi.sh "$flavour" "$version" "$commit" "$commit_time" "$stage/programs/$preset/ovq.exe" \
+        "$stage/programs/$preset/endcopy.dll" "$stage/$name-$flavour.msi"
+    ((${#signing[@]} == 0)) || sign "$stage/$name-$flavour.msi"
+done
+
 mkdir -p dist
-mv "$stage/$name.zip" "dist/$name.zip"
-say "dist/$name.zip: $(stat -c %s "dist/$name.zip") bytes, version $version, commit $commit of $commit_date"
-(cd dist && sha256sum "$name.zip")
+packages=("$name.zip" "$name-x86.msi" "$name-x64.msi")
+for file in "${packages[@]}"; do
+    mv -f "$stage/$file" "dist/$file"
+    say "dist/$file: $(stat -c %s "dist/$file") bytes"
+done
+(cd dist && sha256sum "${packages[@]}" >SHA256SUMS)
+say "version $version, commit $commit of $commit_date$( ((${#signing[@]})) && echo ", signed")"
+cat dist/SHA256SUMS

@@ -161,7 +161,8 @@ unchanged() {
     else
         diff "$WT_DIR/$2.before" "$WT_DIR/$2.after" >"$WT_DIR/$2.diff"
         wt_log "FAIL: $1: $(head -c 600 "$WT_DIR/$2.diff" | tr '\n' ' ')"
-        WT_FAILED=1 # shellcheck disable=SC2034 # lib.sh reads it
+        # shellcheck disable=SC2034 # lib.sh reads it
+        WT_FAILED=1
     fi
 }
 

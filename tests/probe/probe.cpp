@@ -60,6 +60,7 @@
 //   inject-settext-size <bytes> [tail]   a generated text of that size, sent with
 //                             WM_SETTEXT from inside ovq's process (Inject.cpp)
 //   inject-settext-null       WM_SETTEXT with a null lParam, from inside ovq's process
+//   inject-load <dll>         LoadLibraryA(dll) inside ovq's process (holdexit.dll)
 //   inside-info               ovq's ANSI and OEM code pages, asked inside its process
 //   menu-texts                the open tray menu's item texts, as UTF-16, read inside
 //                             ovq's process
@@ -1139,6 +1140,7 @@ static int dispatch(int argc, char** argv) {
     if (command == "inject-settext-size" && (extra == 1 || extra == 2) && parseNumber(args[0], &number))
         return cmdInjectSetTextSize(number, extra == 2 ? args[1] : nullptr);
     if (command == "inject-settext-null" && extra == 0) return cmdInjectSetTextNull();
+    if (command == "inject-load" && extra == 1) return cmdInjectLoad(args[0]);
     if (command == "inside-info" && extra == 0) return cmdInsideInfo();
     if (command == "menu-texts" && extra == 0) return cmdMenuTexts(findVisibleMenu());
     if (command == "shortcut-info" && extra == 1) return cmdShortcutInfo(args[0]);

@@ -7,9 +7,14 @@
 #
 # The older package is a lower version of the same product, built by the
 # release test. Every msiexec runs with /qn and a verbose log (/l*v) unless
-# said, started by the probe, which reads its whole exit code. Each step checks
-# what it must change and, by a snapshot of the package's files (their bytes)
-# and registry keys, what it must leave alone:
+# said, started by the probe, which reads its whole exit code. A copy that a
+# package must end is made slow to end first: the probe loads holdexit.dll (from
+# beside probe.exe) into it, which holds the process, its exe still mapped, for
+# five seconds after it has begun to exit; so only a package that waits for the
+# process itself, not just for the `ovq.exe -x` it starts, finds the files free
+# (one that does not leaves the old exe in place and exits with 3010). Each
+# step checks what it must change and, by a snapshot of the package's files
+# (their bytes) and registry keys, what it must leave alone:
 #  1. the older package with AUTOSTART=1: exit code 0; the exe's bytes in
 #     INSTALLDIR; the Start-menu and Startup shortcuts read back (target, working
 #     directory, icon: the package's icon file, which holds the program); the
@@ -197,6 +202,12 @@ entry() {
 # products: the product codes registered in the uninstall entries.
 products() { reg_query "$uninstall_key" | grep -o '^HKEY.*\\{[0-9A-F-]\{36\}}$' | grep -o '{.*}' | sort | paste -sd' '; }
 
+# hold_exit: the running copy, made slow to end (holdexit.dll).
+hold_exit() {
+    probe inject-load "$(ovq_wine_path "$(dirname "$PROBE_EXE")/holdexit.dll")" >/dev/null ||
+        wt_die "holdexit.dll could not be loaded into the running copy"
+}
+
 # copy_ended PID: the copy started as PID has ended, with exit code 0 (its -x).
 copy_ended() {
     if ovq_wait_exit "$1" 5000; then
@@ -230,6 +241,7 @@ OVQ_EXE=$(kv target)
 ovq_start_first
 copy=$FIRST_PID
 wt_shot installed-copy-running
+hold_exit
 
 # 2. The upgrade, with that copy running.
 msi upgrade /i "$(ovq_wine_path "$package")" /qn
@@ -248,6 +260,7 @@ wt_expect_eq "$(reg_value 'HKLM\Software\ovq' Autostart)" 1 "AUTOSTART kept: HKL
 # 3. The same package again, with a copy running.
 ovq_start_first
 copy=$FIRST_PID
+hold_exit
 snapshot >"$WT_DIR/same-again.before"
 exe_stamp=$(stat -c '%i %Y.%y' "$installed")
 msi same-again /i "$(ovq_wine_path "$package")" /qn

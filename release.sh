@@ -35,8 +35,17 @@
 # osslsigncode then signs both exes and both custom actions (Authenticode,
 # SHA-256) before they go into the zip and the packages, and then both
 # packages. Each signed program is checked to give back the built bytes when
-# its signature is removed (osslsigncode remove-signature): anyone can so
-# compare a signed release with a build of their own.
+# its signature is removed (osslsigncode remove-signature).
+#
+# Checking a signed release against a build of one's own, from a clone of the
+# commit it names:
+#   OVQ_CHECK_SIGNED=<folder with the published zip and packages> ./release.sh
+# builds as above and writes nothing to dist/: the signed programs taken from
+# the published files must give back this build's bytes with their signatures
+# removed; the zip made with them must be the published zip, byte for byte;
+# each package made with them must be the published one without its signature
+# (compared as osslsigncode writes a package, see below). One line a file,
+# and the last says whether the release is this build.
 #
 # OVQ_RELEASE_BUILDS=DIR packages DIR/win32/ovq.exe and DIR/win64/ovq.exe,
 # builds of these same sources made elsewhere, instead of building here (the
@@ -94,13 +103,17 @@ done
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 
-# What goes into the zip and the packages, signed when a certificate is given.
+# What goes into the zip and the packages: the builds, signed when a
+# certificate is given, or a published release's signed files when that
+# release is checked.
 mkdir -p "$stage/programs/win32" "$stage/programs/win64"
 for preset in win32 win64; do
     cp "$builds/$preset/ovq.exe" "$builds/$preset/endcopy.dll" "$stage/programs/$preset/"
 done
 signing=()
+published=
 if [[ -n ${OVQ_SIGN_PFX:-} ]]; then
+    [[ -z ${OVQ_CHECK_SIGNED:-} ]] || { say "OVQ_SIGN_PFX and OVQ_CHECK_SIGNED: sign or check, not both"; exit 1; }
     [[ -f $OVQ_SIGN_PFX ]] || { say "OVQ_SIGN_PFX names no file: $OVQ_SIGN_PFX"; exit 1; }
     signing=(-pkcs12 "$OVQ_SIGN_PFX" -h sha256 -n ovq)
     if [[ -n ${OVQ_SIGN_PASSWORD_FILE:-} ]]; then
@@ -111,7 +124,32 @@ if [[ -n ${OVQ_SIGN_PFX:-} ]]; then
 elif [[ -n ${OVQ_SIGN_PASSWORD_FILE:-}${OVQ_SIGN_TIMESTAMP_URL:-} ]]; then
     say "OVQ_SIGN_PASSWORD_FILE or OVQ_SIGN_TIMESTAMP_URL without OVQ_SIGN_PFX: no certificate to sign with"
     exit 1
+elif [[ -n ${OVQ_CHECK_SIGNED:-} ]]; then
+    published=$(realpath "$OVQ_CHECK_SIGNED")
+    for file in "$name.zip" "$name-x86.msi" "$name-x64.msi"; do
+        [[ -f $published/$file ]] || { say "no $file in $published"; exit 1; }
+    done
+    # The signed programs as published: the exes from the zip, the custom
+    # actions from the packages.
+    if ! unzip -p "$published/$name.zip" "$name/ovq.exe" >"$stage/programs/win32/ovq.exe" ||
+        ! unzip -p "$published/$name.zip" "$name/x64/ovq.exe" >"$stage/programs/win64/ovq.exe" ||
+        ! msiinfo extract "$published/$name-x86.msi" Binary.EndCopy >"$stage/programs/win32/endcopy.dll" ||
+        ! msiinfo extract "$published/$name-x64.msi" Binary.EndCopy >"$stage/programs/win64/endcopy.dll"; then
+        say "the programs cannot be taken out of the release in $published"
+        exit 1
+    fi
 fi
+# unsigned_is_build PRESET FILE: the staged FILE of PRESET, its signature
+# removed, is the build's to the byte.
+unsigned_is_build() {
+    local same=1
+    if osslsigncode remove-signature -in "$stage/programs/$1/$2" -out "$stage/unsigned" >/dev/null 2>&1 &&
+        cmp -s "$stage/unsigned" "$builds/$1/$2"; then
+        same=0
+    fi
+    rm -f "$stage/unsigned"
+    return $same
+}
 # sign FILE: signs FILE in place (Authenticode), or fails the release.
 sign() {
     if ! osslsigncode sign "${signing[@]}" -in "$1" -out "$1.signed" >"$stage/sign.log" 2>&1; then
@@ -121,20 +159,22 @@ sign() {
     fi
     mv -f "$1.signed" "$1"
 }
-if ((${#signing[@]})); then
+if ((${#signing[@]})) || [[ -n $published ]]; then
     for preset in win32 win64; do
         for file in ovq.exe endcopy.dll; do
-            sign "$stage/programs/$preset/$file"
+            ((${#signing[@]} == 0)) || sign "$stage/programs/$preset/$file"
             # The signature removed, the program must be the build again.
-            if ! osslsigncode remove-signature -in "$stage/programs/$preset/$file" -out "$stage/unsigned" \
-                >/dev/null 2>&1 || ! cmp -s "$stage/unsigned" "$builds/$preset/$file"; then
-                say "$preset/$file with its signature removed is not the build's file"
+            if ! unsigned_is_build "$preset" "$file"; then
+                say "$preset/$file${published:+ of $published}, its signature removed, is not the build's file"
                 exit 1
             fi
-            rm -f "$stage/unsigned"
         done
     done
-    say "signed both programs and both custom actions with $OVQ_SIGN_PFX"
+    if ((${#signing[@]})); then
+        say "signed both programs and both custom actions with $OVQ_SIGN_PFX"
+    else
+        say "the signed programs of $published are this build's, their signatures removed"
+    fi
 fi
 
 # The folder the zip holds, in a staging directory.
@@ -167,8 +207,40 @@ for flavour in x86:win32 x64:win64; do
     ((${#signing[@]} == 0)) || sign "$stage/$name-$flavour.msi"
 done
 
-mkdir -p dist
 packages=("$name.zip" "$name-x86.msi" "$name-x64.msi")
+# A published release checked: its zip must be this one, to the byte; its
+# packages this one's, signed. osslsigncode writes a package's storage anew as
+# it signs, so both are compared as osslsigncode writes them without their
+# signatures: the published one with its signature removed, this one signed
+# with a throw-away key and that signature removed again.
+if [[ -n $published ]]; then
+    openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=ovq release check" \
+        -keyout "$stage/check.key" -out "$stage/check.crt" >/dev/null 2>&1 ||
+        { say "openssl could not make the throw-away key"; exit 1; }
+    # published_is_own FILE
+    published_is_own() {
+        [[ $1 == *.msi ]] || { cmp -s "$published/$1" "$stage/$1"; return; }
+        osslsigncode remove-signature -in "$published/$1" -out "$stage/published.msi" >/dev/null 2>&1 &&
+            osslsigncode sign -certs "$stage/check.crt" -key "$stage/check.key" -h sha256 \
+                -in "$stage/$1" -out "$stage/check.msi" >/dev/null 2>&1 &&
+            osslsigncode remove-signature -in "$stage/check.msi" -out "$stage/own.msi" >/dev/null 2>&1 &&
+            cmp -s "$stage/published.msi" "$stage/own.msi"
+    }
+    differ=0
+    for file in "${packages[@]}"; do
+        if published_is_own "$file"; then
+            say "$file: this build's$([[ $file == *.msi ]] && echo ", signed")"
+        else
+            say "$file: NOT this build's"
+            differ=1
+        fi
+    done
+    ((differ == 0)) || { say "the release in $published is not this commit's build"; exit 1; }
+    say "the release in $published is this build of commit $commit, signed"
+    exit 0
+fi
+
+mkdir -p dist
 for file in "${packages[@]}"; do
     mv -f "$stage/$file" "dist/$file"
     say "dist/$file: $(stat -c %s "dist/$file") bytes"

@@ -220,6 +220,7 @@ if [[ -n $published ]]; then
     # published_is_own FILE
     published_is_own() {
         [[ $1 == *.msi ]] || { cmp -s "$published/$1" "$stage/$1"; return; }
+        rm -f "$stage/published.msi" "$stage/check.msi" "$stage/own.msi" # osslsigncode writes no file that exists
         osslsigncode remove-signature -in "$published/$1" -out "$stage/published.msi" >/dev/null 2>&1 &&
             osslsigncode sign -certs "$stage/check.crt" -key "$stage/check.key" -h sha256 \
                 -in "$stage/$1" -out "$stage/check.msi" >/dev/null 2>&1 &&

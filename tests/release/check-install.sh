@@ -36,8 +36,11 @@
 #     registration, registry value); a second removal by the product code
 #     answers 1605, "unknown product".
 #  6. the package without AUTOSTART on a clean machine: the Start-menu shortcut
-#     only, no registry value of its own; the exe shows its window; removed with
-#     nothing running, nothing left.
+#     only, no registry value of its own; the exe shows its window; with that
+#     copy running, ADDLOCAL=Startup adds the Startup shortcut and REMOVE=Startup
+#     takes it away again, the copy left alone; removed with nothing running,
+#     nothing left. Then the older package with AUTOSTART=1 and an upgrade with
+#     AUTOSTART=0: the Startup shortcut and its registry value gone.
 #  7. with a signed ovq.exe given: it runs under Wine, shows its window and
 #     ends with -x.
 # Exit code 0 when every check passed. Logs and screenshots stay in the work
@@ -202,6 +205,14 @@ entry() {
 # products: the product codes registered in the uninstall entries.
 products() { reg_query "$uninstall_key" | grep -o '^HKEY.*\\{[0-9A-F-]\{36\}}$' | grep -o '{.*}' | sort | paste -sd' '; }
 
+# nothing_left: no file of the package (its cached copy under
+# C:\windows\Installer included) and none of its registry keys.
+nothing_left() {
+    local left
+    left=$(snapshot | grep -v '^absent: ')
+    wt_expect "after the removal nothing is left${left:+: ${left//$'\n'/; }}" [ -z "$left" ]
+}
+
 # hold_exit: the running copy, made slow to end (holdexit.dll).
 hold_exit() {
     probe inject-load "$(ovq_wine_path "$(dirname "$PROBE_EXE")/holdexit.dll")" >/dev/null ||
@@ -303,8 +314,7 @@ msi remove /x "$(ovq_wine_path "$package")" /qn
 wt_expect_eq "$MSI_EXIT" 0 "removal with a copy running: exit code"
 log_order
 copy_ended "$copy"
-left=$(snapshot | grep -v '^absent: ' | grep -v "^$WINEPREFIX/drive_c/windows/Installer/[0-9a-f]*\.msi " || true)
-wt_expect "after the removal nothing is left${left:+: ${left//$'\n'/; }}" [ -z "$left" ]
+nothing_left
 msi remove-again /x "$new_code" /qn
 wt_expect_eq "$MSI_EXIT" 1605 "a second removal by product code: exit code (unknown product)"
 
@@ -319,12 +329,37 @@ entry "$new_code" "$(prop ProductVersion)"
 OVQ_EXE=$installed_exe
 ovq_start_first
 wt_shot installed-without-autostart
+# The Startup shortcut added and dropped on the installed version, with the
+# copy left running: neither touches the program.
+msi add-startup /i "$(ovq_wine_path "$package")" ADDLOCAL=Startup /qn
+wt_expect_eq "$MSI_EXIT" 0 "ADDLOCAL=Startup: exit code"
+shortcut "$startup_lnk" "$new_code"
+wt_expect_eq "$(reg_value 'HKLM\Software\ovq' Autostart)" 1 "ADDLOCAL=Startup: HKLM\\Software\\ovq Autostart"
+msi drop-startup /i "$(ovq_wine_path "$package")" REMOVE=Startup /qn
+wt_expect_eq "$MSI_EXIT" 0 "REMOVE=Startup: exit code"
+wt_expect "REMOVE=Startup: no Startup shortcut" [ ! -e "$(unix "$startup_lnk")" ]
+wt_expect "REMOVE=Startup: no HKLM\\Software\\ovq" [ -z "$(reg_query 'HKLM\Software\ovq')" ]
+wt_expect "REMOVE=Startup: the Start-menu shortcut stays" [ -e "$(unix "$menu_lnk")" ]
+wt_expect "ADDLOCAL and REMOVE of Startup: the copy still runs" probe wait-window 0
 probe close >/dev/null
 ovq_wait_exit "$FIRST_PID" 10000 || wt_expect "the installed copy ended on WM_CLOSE" false
 msi remove-idle /x "$(ovq_wine_path "$package")" /qn
 wt_expect_eq "$MSI_EXIT" 0 "removal with nothing running: exit code"
-left=$(snapshot | grep -v '^absent: ' | grep -v "^$WINEPREFIX/drive_c/windows/Installer/[0-9a-f]*\.msi " || true)
-wt_expect "after the removal nothing is left${left:+: ${left//$'\n'/; }}" [ -z "$left" ]
+nothing_left
+
+# An upgrade with AUTOSTART=0 drops the Startup shortcut that the older
+# version had.
+msi install-older-again /i "$(ovq_wine_path "$older")" /qn AUTOSTART=1
+wt_expect_eq "$MSI_EXIT" 0 "the older package with AUTOSTART=1 again: exit code"
+msi upgrade-autostart-0 /i "$(ovq_wine_path "$package")" /qn AUTOSTART=0
+wt_expect_eq "$MSI_EXIT" 0 "upgrade with AUTOSTART=0: exit code"
+wt_expect "upgrade with AUTOSTART=0: no Startup shortcut" [ ! -e "$(unix "$startup_lnk")" ]
+wt_expect "upgrade with AUTOSTART=0: no HKLM\\Software\\ovq" [ -z "$(reg_query 'HKLM\Software\ovq')" ]
+shortcut "$menu_lnk" "$new_code"
+wt_expect_eq "$(products)" "$new_code" "registered products after the upgrade with AUTOSTART=0"
+msi remove-last /x "$(ovq_wine_path "$package")" /qn
+wt_expect_eq "$MSI_EXIT" 0 "removal: exit code"
+nothing_left
 
 # 7. The signed program.
 if [[ -n $signed ]]; then

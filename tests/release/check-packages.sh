@@ -27,7 +27,8 @@
 # - the custom actions' types and targets, the custom action's DLL, the
 #   program in the cabinet and as the icon, each the build's to the byte;
 # - the upgrade rows, the refusal's launch condition, the features, the
-#   components' folders and 64-bit flag, the shortcuts and the registry value;
+#   components' folders and 64-bit flag, the shortcuts and the registry value,
+#   and the searches for that value (the x64 package in both registry views);
 # - make-msi.sh refuses a version that the package version cannot carry.
 # ok and fail below always return 0: `check && ok ... || fail ...` says one of them.
 # shellcheck disable=SC2015
@@ -232,6 +233,14 @@ for flavour in x86 x64; do
             StartupShortcut StartupFolder ovq Autostart '[#ovq.exe]' ovq.exe | sed 's/|$//')"
     check "$flavour: registry (root, key, name, value, component)" "$(table "$msi" Registry | cut -f2-6)" \
         "$(printf '2\tSoftware\\ovq\tAutostart\t1\tAutostart')"
+    if [[ $flavour == x64 ]]; then
+        locators=$(printf 'OldAutostart\t2\tSoftware\\ovq\tAutostart\t18|OldAutostart32\t2\tSoftware\\ovq\tAutostart\t2')
+    else
+        locators=$(printf 'OldAutostart\t2\tSoftware\\ovq\tAutostart\t2')
+    fi
+    check "$flavour: the searches for the installed AUTOSTART value (64-bit view: type 18)" \
+        "$(table "$msi" RegLocator | sort | paste -sd'|')" "$locators"
+    check "$flavour: AppSearch" "$(table "$msi" AppSearch | cut -f1 | sort -u)" OLDAUTOSTART
     components[$flavour]=$(table "$msi" Component | sort | cut -f1,2 | paste -sd' ')
     check "$flavour: the component codes of $older and $version" \
         "$(table "$work/older-$flavour.msi" Component | sort | cut -f1,2 | paste -sd' ')" "${components[$flavour]}"

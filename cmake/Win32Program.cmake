@@ -26,11 +26,18 @@ set_source_files_properties(res/ovq.rc PROPERTIES OBJECT_DEPENDS "${OVQ_ICON_FIL
 set(CMAKE_CXX_STANDARD_LIBRARIES "")
 target_link_libraries(ovq PRIVATE kernel32 user32 shell32)
 
-# ovq_without_runtime(<target>): a program that links no C runtime and starts
-# in its own ProgramEntry. ovq.exe and the minimal programs the benchmark
-# compares it with share these options, so that a comparison shows ovq's own
-# work and not a difference in how the two were built.
+# ovq_without_runtime(<target> [DLL]): a program that links no C runtime and
+# starts in its own ProgramEntry. ovq.exe and the minimal programs the
+# benchmark compares it with share these options, so that a comparison shows
+# ovq's own work and not a difference in how the two were built. With DLL, a
+# DLL built the same way, whose entry point is DllEntry (stdcall, three
+# arguments) and whose exports keep their plain names (the installer's custom
+# action, installer/).
 function(ovq_without_runtime target)
+    set(dll OFF)
+    if(ARGV1 STREQUAL "DLL")
+        set(dll ON)
+    endif()
     if(MSVC)
         # Not tried: no MSVC runs on the Linux machines that build and test ovq.
         target_compile_options(${target} PRIVATE /W4 /GR- /EHs-c- /GS- /Gs9999999)
@@ -65,19 +72,29 @@ function(ovq_without_runtime target)
     # ProgramEntry. No time stamp, so that every build of the same sources is
     # the same file. ASLR with relocations, DEP, terminal-server aware, and no
     # structured exception handlers, since nothing here installs one.
-    if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    if(dll)
+        set(entry DllEntry)
+        set(i386_entry _DllEntry@12)
+    else()
         set(entry ProgramEntry)
+        set(i386_entry _ProgramEntry)
+    endif()
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
         set(lto_options -flto)
     else()
         # GNU ld takes the entry by its symbol: decorated on i386, plain on x64.
-        if(x64)
-            set(entry ProgramEntry)
-        else()
-            set(entry _ProgramEntry)
+        if(NOT x64)
+            set(entry ${i386_entry})
         endif()
         set(lto_options ${code_options})  # GCC compiles again at link time
     endif()
-    set(image_options -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware -Wl,--no-seh)
+    if(dll)
+        # A DLL has no say in the terminal-server flag, which is a program's;
+        # GetProcAddress finds a stdcall export by its plain name only.
+        set(image_options -shared -Wl,--kill-at -Wl,--dynamicbase -Wl,--nxcompat -Wl,--no-seh)
+    else()
+        set(image_options -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware -Wl,--no-seh)
+    endif()
     if(x64)
         # The whole 64-bit address space for the randomised base.
         list(APPEND image_options -Wl,--high-entropy-va)
@@ -89,13 +106,15 @@ endfunction()
 ovq_without_runtime(ovq)
 
 add_subdirectory(tests/exe)
+add_subdirectory(installer)
 
-# The sources only the Windows program has go through the static checks in the
-# clang build, whose compile database clang-tidy reads as it is.
+# The sources only the Windows program has, and the installer's custom action,
+# go through the static checks in the clang build, whose compile database clang-tidy reads as it is.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     list(TRANSFORM OVQ_WIN32_ONLY_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/ OUTPUT_VARIABLE ovq_win32_source_paths)
     add_test(NAME style.tidy-windows
-             COMMAND bash ${CMAKE_SOURCE_DIR}/tests/style/check-tidy.sh ${CMAKE_BINARY_DIR} ${ovq_win32_source_paths})
+             COMMAND bash ${CMAKE_SOURCE_DIR}/tests/style/check-tidy.sh ${CMAKE_BINARY_DIR} ${ovq_win32_source_paths}
+                     ${CMAKE_SOURCE_DIR}/installer/EndCopy.cpp)
     set_tests_properties(style.tidy-windows PROPERTIES TIMEOUT 120)
 endif()
 

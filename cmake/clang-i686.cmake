@@ -22,6 +22,8 @@ if(NOT _ovq_gcc_dir)
 endif()
 set(CMAKE_CXX_FLAGS_INIT "-isystem ${_ovq_gcc_dir}/include/c++ -isystem ${_ovq_gcc_dir}/include/c++/${OVQ_MINGW_PREFIX}")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-fuse-ld=lld -L${_ovq_gcc_dir}")
+# The same for the installer's custom action, a DLL.
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "${CMAKE_EXE_LINKER_FLAGS_INIT}")
 
 set(CMAKE_FIND_ROOT_PATH /usr/${OVQ_MINGW_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -30,6 +30,11 @@ PACKAGES=(
     # the release zip (release.sh): README.txt made from README.md, packing
     # the zip, listing and unpacking it
     gawk zip unzip
+    # the release's Windows Installer packages (installer/make-msi.sh): wixl,
+    # msitools to read them back and fix their codes, faketime for their
+    # dates; osslsigncode signs a release and checks signatures, openssl makes
+    # the release test's throw-away certificate
+    wixl msitools faketime osslsigncode openssl
 )
 
 if ovq_host_ia32; then

@@ -389,6 +389,23 @@ int cmdInjectSetTextNull() {
     return sent ? kOk : kNo;
 }
 
+int cmdInjectLoad(const char* path) {
+    Target target;
+    if (!openTarget(&target)) {
+        if (target.process) CloseHandle(target.process);
+        return kNo;
+    }
+    FARPROC loadLibrary = sameAddressFunction(target, "kernel32.dll", "LoadLibraryA");
+    size_t size = std::strlen(path) + 1;
+    RemoteMemory name(target.process, size, PAGE_READWRITE);
+    DWORD result = 0, elapsed = 0;
+    bool called = loadLibrary && name.ok() && name.write(path, size) &&
+                  remoteCall(target, loadLibrary, {name.at()}, &result, &elapsed);
+    out("loaded=%d", called && result != 0 ? 1 : 0);
+    CloseHandle(target.process);
+    return called && result != 0 ? kOk : kNo;
+}
+
 int cmdInsideInfo() {
     Target target;
     if (!openTarget(&target)) {

@@ -19,6 +19,10 @@ int cmdInjectSetTextSize(unsigned long bytes, const char* tail);
 // inject-settext-null: WM_SETTEXT with a null lParam.
 int cmdInjectSetTextNull();
 
+// inject-load <dll>: LoadLibraryA(dll) by a thread started inside ovq's process
+// (the path as ovq's process reads it); loaded=1 when it returned a module.
+int cmdInjectLoad(const char* path);
+
 // inside-info: ovq's ANSI and OEM code pages (GetACP, GetOEMCP), asked by a
 // thread started inside ovq's process. (Its DPI awareness cannot be told this
 // way under Wine 8, which answers per-monitor for every process, with a

@@ -50,9 +50,10 @@
 //   tray-proxy <lost> <quiet-ms> <ms>   answer Shell_NotifyIcon in the shell's place,
 //                             the first <lost> of ovq's requests with failure (TrayProxy.h)
 //   post-command <id>         post WM_COMMAND id to ovq's window
-//   box-text <ms>             poll for the version box ("#32770" captioned
-//                             "バージョン情報"); its rect, caption, message text,
-//                             buttons (id, rect, text)
+//   box-text <ms> [caption]   poll for the version box ("#32770" captioned
+//                             "バージョン情報"), or for the message box of that
+//                             caption; its rect, caption, message text, buttons
+//                             (id, rect, text)
 //   box-click <id>            BM_CLICK on the version box's button with that id
 //   wait-box-gone <ms>        poll until no version box is left
 //   version-info <exe>        the version block (fixed part, strings, translation,
@@ -61,9 +62,12 @@
 //   inject-settext-size <bytes> [tail]   a generated text of that size, sent with
 //                             WM_SETTEXT from inside ovq's process (Inject.cpp)
 //   inject-settext-null       WM_SETTEXT with a null lParam, from inside ovq's process
+//   inject-load <dll>         LoadLibraryA(dll) inside ovq's process (holdexit.dll)
 //   inside-info               ovq's ANSI and OEM code pages, asked inside its process
 //   menu-texts                the open tray menu's item texts, as UTF-16, read inside
 //                             ovq's process
+//   shortcut-info <file.lnk>  a shortcut as the shell reads it: target, arguments,
+//                             working directory, icon, description (Shortcut.h)
 //   bench-startup, bench-exit, bench-memory, cpu   measurements for ./bench.sh (Measure.h)
 
 #include <windows.h>
@@ -81,6 +85,7 @@
 #include "Inject.h"
 #include "Measure.h"
 #include "ProbeOutput.h"
+#include "Shortcut.h"
 #include "Stress.h"
 #include "TrayProxy.h"
 
@@ -761,11 +766,13 @@ BOOL CALLBACK collectBox(HWND hwnd, LPARAM param) {
     return TRUE;
 }
 
-BoxSearch findVersionBox() {
-    BoxSearch search = {versionCaption(), nullptr, 0};
+BoxSearch findBox(const std::string& caption) {
+    BoxSearch search = {caption, nullptr, 0};
     EnumWindows(collectBox, reinterpret_cast<LPARAM>(&search));
     return search;
 }
+
+BoxSearch findVersionBox() { return findBox(versionCaption()); }
 
 std::string getWindowTextA(HWND hwnd) {
     int length = GetWindowTextLengthA(hwnd);
@@ -774,11 +781,12 @@ std::string getWindowTextA(HWND hwnd) {
     return std::string(buffer.data(), copied > 0 ? static_cast<size_t>(copied) : 0);
 }
 
-// The version box ("#32770" captioned "バージョン情報"): its caption, the message
-// text (the Static child that holds text), and every button with its id.
-int cmdBoxText(DWORD ms) {
+// The version box ("#32770" captioned "バージョン情報"), or another message box
+// by its caption: its caption, the message text (the Static child that holds
+// text), and every button with its id.
+int cmdBoxText(DWORD ms, const std::string& caption) {
     BoxSearch box = {};
-    bool found = pollUntil(ms, [&] { return (box = findVersionBox()).found != nullptr; });
+    bool found = pollUntil(ms, [&] { return (box = findBox(caption)).found != nullptr; });
     out("found=%d", found ? 1 : 0);
     if (!found) return kNo;
     out("boxes=%u", box.count);
@@ -1127,15 +1135,18 @@ static int dispatch(int argc, char** argv) {
     if (command == "taskbar-created" && extra == 1 && std::string(args[0]) == "--broadcast")
         return cmdTaskbarCreated(true);
     if (command == "post-command" && extra == 1 && parseNumber(args[0], &number)) return cmdPostCommand(number);
-    if (command == "box-text" && extra == 1 && parseMs(args[0], &ms)) return cmdBoxText(ms);
+    if (command == "box-text" && (extra == 1 || extra == 2) && parseMs(args[0], &ms))
+        return cmdBoxText(ms, extra == 2 ? std::string(args[1]) : versionCaption());
     if (command == "box-click" && extra == 1 && parseNumber(args[0], &number)) return cmdBoxClick(number);
     if (command == "wait-box-gone" && extra == 1 && parseMs(args[0], &ms)) return cmdWaitBoxGone(ms);
     if (command == "version-info" && extra == 1) return cmdVersionInfo(args[0]);
     if (command == "inject-settext-size" && (extra == 1 || extra == 2) && parseNumber(args[0], &number))
         return cmdInjectSetTextSize(number, extra == 2 ? args[1] : nullptr);
     if (command == "inject-settext-null" && extra == 0) return cmdInjectSetTextNull();
+    if (command == "inject-load" && extra == 1) return cmdInjectLoad(args[0]);
     if (command == "inside-info" && extra == 0) return cmdInsideInfo();
     if (command == "menu-texts" && extra == 0) return cmdMenuTexts(findVisibleMenu());
+    if (command == "shortcut-info" && extra == 1) return cmdShortcutInfo(args[0]);
     if (command == "race") return cmdRace(extra, args);
     if (command == "exit-and-launch") return cmdExitAndLaunch(extra, args);
     if (command == "taskbar-storm") return cmdTaskbarStorm(extra, args);

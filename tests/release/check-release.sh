@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The release zip of ./release.sh is the same bytes made twice and made in
-# another directory, and holds what a user is promised:
+# The release of ./release.sh, the zip and the two Windows Installer packages,
+# is the same bytes made twice and made in another directory, and holds what a
+# user and an administrator are promised:
 #
 #   tests/release/check-release.sh [<source dir> [<builds dir> [<work dir>]]]
 #
@@ -12,7 +13,10 @@
 # (OVQ_RELEASE_BUILDS; ./test.sh has just built them from these sources, and
 # exe.reproducible proves that a build elsewhere gives the same bytes), the
 # second clone in another time zone and with another umask. Checks:
-# - the three zips (the first clone's twice, the second's once) are the same;
+# - the three zips (the first clone's twice, the second's once) are the same,
+#   and so are the three x86 and the three x64 packages; dist/SHA256SUMS
+#   lists the zip and both packages, sha256sum -c passes, and release.sh
+#   prints it;
 # - its name and entries, in order, with the version the build has
 #   (generated/Version.h); modes, time stamps at the commit's time, no extra
 #   fields;
@@ -23,6 +27,16 @@
 #   table entry, code line and non-ASCII text (the Japanese ones) of README.md's
 #   user part, none of the headings outside it, no markdown left over, and no
 #   line over 76 columns but code;
+# - the packages' tables and the older packages to upgrade from
+#   (check-packages.sh);
+# - signing with a throw-away certificate made here (openssl): release.sh in
+#   the second clone signs; osslsigncode verifies every signature (both exes,
+#   both custom actions, both packages); each program with its signature
+#   removed is the build's; OVQ_CHECK_SIGNED in the first clone finds the
+#   signed release to be its build, and a package changed after signing not;
+# - under Wine's msiexec, in a fresh prefix (check-install.sh): the x64
+#   package, and the signed 64-bit exe run; the x86 package in a 32-bit prefix
+#   where the host runs 32-bit code, else one line says why it did not run;
 # - with a tracked file changed, release.sh refuses in one line and leaves
 #   the zip alone.
 # ok and fail below always return 0: `check && ok ... || fail ...` says one of them.
@@ -35,11 +49,12 @@ work=${3:-$src/build/release-test}
 export LC_ALL=C.UTF-8
 
 failed=0
+not_run=()
 ok() { echo "ok: $*"; }
 fail() { echo "FAIL: $*"; failed=1; }
 stop() { echo "FAIL: $*"; exit 1; }
 
-for f in "$builds/win32/ovq.exe" "$builds/win64/ovq.exe" "$builds/win32/generated/Version.h"; do
+for f in "$builds"/win{32,64}/{ovq.exe,endcopy.dll,probe.exe,holdexit.dll} "$builds/win32/generated/Version.h"; do
     [[ -f $f ]] || stop "no $f: build the win32 and win64 presets first"
 done
 version=$(sed -n 's/^#define OVQ_VERSION_TEXT "\(.*\)"$/\1/p' "$builds/win32/generated/Version.h")
@@ -82,16 +97,35 @@ release() {
         tail -n 20 "$log"
         stop "release.sh failed in $dir (log: $log)"
     fi
-    [[ -f $dir/dist/$name.zip ]] || stop "release.sh made no dist/$name.zip in $dir"
+    for file in "$name.zip" "$name-x86.msi" "$name-x64.msi" SHA256SUMS; do
+        [[ -f $dir/dist/$file ]] || stop "release.sh made no dist/$file in $dir"
+    done
 }
+packages=("$name.zip" "$name-x86.msi" "$name-x64.msi")
 release "$first" "$work/release-1.log"
-cp "$first/dist/$name.zip" "$work/made-1.zip"
+mkdir -p "$work/made-1" "$work/made-2"
+cp "$first/dist/"* "$work/made-1/"
 release "$first" "$work/release-2.log"
-cp "$first/dist/$name.zip" "$work/made-2.zip"
+cp "$first/dist/"* "$work/made-2/"
 (umask 077 && release "$second" "$work/release-3.log" TZ=Asia/Tokyo)
-zip=$work/made-1.zip
+for file in "${packages[@]:1}"; do
+    if cmp -s "$work/made-1/$file" "$work/made-2/$file" && cmp -s "$work/made-1/$file" "$second/dist/$file"; then
+        ok "$file made twice and in $second: the same $(stat -c %s "$work/made-1/$file") bytes ($(sha256sum <"$work/made-1/$file" | cut -c1-64))"
+    else
+        fail "$file differs between the three releases"
+    fi
+done
+if (cd "$work/made-1" && sha256sum --check --strict --quiet SHA256SUMS) &&
+    [[ $(awk '{ print $2 }' "$work/made-1/SHA256SUMS" | paste -sd' ') == "${packages[*]}" ]]; then
+    ok "dist/SHA256SUMS lists ${packages[*]}, and sha256sum -c passes"
+else
+    fail "dist/SHA256SUMS: $(tr '\n' ';' <"$work/made-1/SHA256SUMS")"
+fi
+[[ $(grep -E '^[0-9a-f]{64}  ' "$work/release-1.log") == "$(cat "$work/made-1/SHA256SUMS")" ]] &&
+    ok "release.sh prints SHA256SUMS" || fail "release.sh did not print SHA256SUMS"
+zip=$work/made-1/$name.zip
 sum=$(sha256sum <"$zip" | cut -c1-64)
-if cmp -s "$zip" "$work/made-2.zip"; then ok "made twice: the same bytes"; else fail "made twice: the zips differ"; fi
+if cmp -s "$zip" "$work/made-2/$name.zip"; then ok "made twice: the same bytes"; else fail "made twice: the zips differ"; fi
 if cmp -s "$zip" "$second/dist/$name.zip"; then
     ok "made in $second in another time zone: the same $(stat -c %s "$zip") bytes ($sum)"
 else
@@ -193,6 +227,98 @@ leftover=$(grep -vxF -f "$code" "$text" | grep -E '```|<!--|-->|\]\(|<img|<p>|\*
 long=$(gawk 'length > 76' "$text" | grep -vxF -f "$code" || true)
 [[ -z $long ]] && ok "no line over 76 columns but code" || fail "lines over 76 columns: ${long//$'\n'/; }"
 
+# The packages, table by table, and the older ones to upgrade from.
+commit_time=$(git -C "$first" log -1 --format=%ct HEAD)
+if "$here/check-packages.sh" "$work/made-1" "$builds" "$work/packages" "$commit" "$commit_time" >"$work/packages.log" 2>&1; then
+    ok "the packages' tables ($(grep -c '^ok:' "$work/packages.log") checks, $work/packages.log)"
+else
+    grep -v '^ok:' "$work/packages.log"
+    fail "the packages' tables (log: $work/packages.log)"
+fi
+
+# Signing with a throw-away certificate, and checking the signed release.
+signing=$work/signing
+mkdir -p "$signing"
+openssl rand -hex 16 >"$signing/password"
+if ! openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=ovq release test (throw-away)" \
+    -addext "extendedKeyUsage=codeSigning" -addext "keyUsage=digitalSignature" \
+    -keyout "$signing/key.pem" -out "$signing/cert.pem" >"$signing/openssl.log" 2>&1 ||
+    ! openssl pkcs12 -export -inkey "$signing/key.pem" -in "$signing/cert.pem" -out "$signing/cert.pfx" \
+        -passout "file:$signing/password" >>"$signing/openssl.log" 2>&1; then
+    stop "openssl could not make the throw-away certificate ($signing/openssl.log)"
+fi
+release "$second" "$work/release-signed.log" OVQ_SIGN_PFX="$signing/cert.pfx" OVQ_SIGN_PASSWORD_FILE="$signing/password"
+signed=$second/dist
+grep -q '^release.sh: signed both programs and both custom actions' "$work/release-signed.log" &&
+    ok "release.sh signed with the throw-away certificate" || fail "release.sh did not say it signed"
+(cd "$signed" && sha256sum --check --strict --quiet SHA256SUMS) && ok "the signed release's SHA256SUMS: sha256sum -c passes" ||
+    fail "the signed release's SHA256SUMS"
+mkdir -p "$signing/programs/win32" "$signing/programs/win64"
+unzip -p "$signed/$name.zip" "$name/ovq.exe" >"$signing/programs/win32/ovq.exe"
+unzip -p "$signed/$name.zip" "$name/x64/ovq.exe" >"$signing/programs/win64/ovq.exe"
+msiinfo extract "$signed/$name-x86.msi" Binary.EndCopy >"$signing/programs/win32/endcopy.dll"
+msiinfo extract "$signed/$name-x64.msi" Binary.EndCopy >"$signing/programs/win64/endcopy.dll"
+for file in programs/win32/ovq.exe programs/win64/ovq.exe programs/win32/endcopy.dll programs/win64/endcopy.dll \
+    "$name-x86.msi" "$name-x64.msi"; do
+    path=$signing/$file
+    [[ $file == *.msi ]] && path=$signed/$file
+    if osslsigncode verify -CAfile "$signing/cert.pem" -in "$path" >"$signing/verify.log" 2>&1 &&
+        grep -q '^Signature verification: ok' "$signing/verify.log"; then
+        ok "osslsigncode verify: $file is signed by the throw-away certificate"
+    else
+        fail "osslsigncode verify $file: $(tail -n 3 "$signing/verify.log" | tr '\n' ' ')"
+    fi
+    if [[ $file == programs/* ]]; then
+        osslsigncode remove-signature -in "$path" -out "$path.unsigned" >/dev/null 2>&1
+        build=$builds/${file#programs/}
+        cmp -s "$path.unsigned" "$build" && ok "$file, its signature removed, is $build" ||
+            fail "$file, its signature removed, is not $build"
+    fi
+done
+cmp -s "$signing/programs/win32/ovq.exe" "$builds/win32/ovq.exe" && fail "the zip's ovq.exe is not signed" || true
+rc=0
+(cd "$first" && OVQ_CHECK_SIGNED="$signed" OVQ_RELEASE_BUILDS="$builds" ./release.sh) >"$work/check-signed.log" 2>&1 || rc=$?
+if ((rc == 0)) && grep -q "^release.sh: the release in $signed is this build of commit $commit, signed" "$work/check-signed.log" &&
+    [[ $(grep -c ": this build's" "$work/check-signed.log") == 3 ]]; then
+    ok "OVQ_CHECK_SIGNED: $(grep -E "^release.sh: .*(this build's|are this build's)" "$work/check-signed.log" | sed 's/^release.sh: //' | paste -sd';')"
+else
+    fail "OVQ_CHECK_SIGNED of the signed release exited $rc: $(grep '^release.sh' "$work/check-signed.log" | tail -n 4 | tr '\n' ' ')"
+fi
+# A package changed after signing: the check must tell.
+mkdir -p "$signing/changed"
+cp "$signed/"* "$signing/changed/"
+msibuild "$signing/changed/$name-x86.msi" -q "UPDATE \`Property\` SET \`Value\` = '0' WHERE \`Property\` = 'ARPNOMODIFY'"
+rc=0
+(cd "$first" && OVQ_CHECK_SIGNED="$signing/changed" OVQ_RELEASE_BUILDS="$builds" ./release.sh) >"$work/check-changed.log" 2>&1 || rc=$?
+if ((rc != 0)) && grep -q "^release.sh: $name-x86.msi: NOT this build's" "$work/check-changed.log" &&
+    grep -q "^release.sh: $name-x64.msi: this build's, signed" "$work/check-changed.log"; then
+    ok "OVQ_CHECK_SIGNED with the x86 package changed after signing: exit code $rc, $name-x86.msi: NOT this build's"
+else
+    fail "OVQ_CHECK_SIGNED with a changed package exited $rc: $(grep '^release.sh' "$work/check-changed.log" | tail -n 4 | tr '\n' ' ')"
+fi
+
+# Under Wine's msiexec, each package in a prefix of its kind where the host can
+# run one; the signed programs run there too.
+# shellcheck source=scripts/host.sh
+. "$src/scripts/host.sh"
+for flavour in x64 x86; do
+    arch=$([[ $flavour == x64 ]] && echo win64 || echo win32)
+    preset=$arch
+    if ! ovq_host_loader "$arch"; then
+        echo "not run here: the $flavour package under Wine's msiexec, since $OVQ_HOST_NO_WINE_WHY"
+        not_run+=("$flavour")
+        continue
+    fi
+    if "$here/check-install.sh" "$flavour" "$work/made-1/$name-$flavour.msi" "$work/packages/older-$flavour.msi" \
+        "$builds/$preset/ovq.exe" "$work/packages/older-$flavour.exe" "$builds/$preset/probe.exe" \
+        "$work/install-$flavour" "$signing/programs/$preset/ovq.exe" >"$work/install-$flavour.log" 2>&1; then
+        ok "the $flavour package under Wine's msiexec ($(grep -c '\] ok: ' "$work/install-$flavour.log") checks, $work/install-$flavour.log)"
+    else
+        grep -E 'FAIL|the harness' "$work/install-$flavour.log" | head -n 30
+        fail "the $flavour package under Wine's msiexec (log: $work/install-$flavour.log)"
+    fi
+done
+
 # A tracked file changed: release.sh refuses in one line.
 echo >>"$first/README.md"
 rc=0
@@ -205,7 +331,11 @@ else
 fi
 
 if ((failed)); then
-    echo "release zip: FAILED (work dir $work)"
+    echo "release: FAILED (work dir $work)"
     exit 1
 fi
-echo "release zip: all checks passed ($name.zip, $(stat -c %s "$zip") bytes, $sum)"
+echo "release: all checks passed ($(cd "$work/made-1" && for file in "${packages[@]}"; do
+    printf '%s, %s bytes, %s; ' "$file" "$(stat -c %s "$file")" "$(sha256sum <"$file" | cut -c1-64)"
+done | sed 's/; $//'))"
+((${#not_run[@]} == 0)) ||
+    echo "release: not run on this host: the ${not_run[*]} package under Wine's msiexec (see the line above)"

@@ -9,7 +9,7 @@ src=$(realpath "$1")
 cd "$src"
 command -v clang-format >/dev/null || { echo "FAIL: clang-format is missing"; exit 1; }
 
-mapfile -t files < <(find src res tests tools \( -name '*.cpp' -o -name '*.h' \) -type f | sort)
+mapfile -t files < <(find src res tests tools installer \( -name '*.cpp' -o -name '*.h' \) -type f | sort)
 ((${#files[@]} > 0)) || { echo "FAIL: no sources found under $src"; exit 1; }
 failed=0
 for file in "${files[@]}"; do

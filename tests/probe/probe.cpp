@@ -15,9 +15,9 @@
 // Commands (ms = a deadline or duration in milliseconds):
 //   wait-window <ms>          poll for ovq's window until found
 //   wait-gone <ms>            poll until ovq's window is gone
-//   wait-resident <ms>        poll for ovq's window, then wait until its process
-//                             takes input in its message loop; resident=1 when the
-//                             window is still there then
+//   wait-started <ms> <NAME=VALUE> [args...]  poll until the copy whose environment
+//                             holds NAME=VALUE waits for input with the title its
+//                             own arguments give once they have run (Started.h)
 //   window-info               class, title, style, ex-style, visibility, thread,
 //                             and the bits (32 or 64) of the process it belongs to
 //   title                     the window title
@@ -79,6 +79,7 @@
 #include "Inject.h"
 #include "Measure.h"
 #include "ProbeOutput.h"
+#include "Started.h"
 #include "Stress.h"
 
 namespace {
@@ -211,38 +212,6 @@ int cmdWaitWindow(DWORD ms) {
     out("elapsed_ms=%lu", static_cast<unsigned long>(GetTickCount() - start));
     if (found) out("hwnd=0x%lx", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(hwnd)));
     return found ? kOk : kNo;
-}
-
-// A copy is resident once its process waits for input in its message loop
-// (WaitForInputIdle; Wine signals it when the loop takes its first message or
-// finds none) with its window still there. A first copy whose own -x ends it
-// has a window only for a moment during its start-up, before the loop: it
-// never becomes resident.
-int cmdWaitResident(DWORD ms) {
-    DWORD start = GetTickCount();
-    HWND hwnd = nullptr;
-    bool found = pollUntil(ms, [&] { return (hwnd = findApp()) != nullptr; });
-    out("found=%d", found ? 1 : 0);
-    if (!found) return kNo;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    out("pid=%lu", static_cast<unsigned long>(pid));
-    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
-    if (!process) {
-        out("resident=0");
-        out("error=OpenProcess failed (%lu)", static_cast<unsigned long>(GetLastError()));
-        return kNo;
-    }
-    DWORD spent = GetTickCount() - start;
-    DWORD idle = WaitForInputIdle(process, spent < ms ? ms - spent : 0);
-    bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    CloseHandle(process);
-    bool resident = idle == 0 && running && IsWindow(hwnd);
-    out("idle=%s", idle == 0 ? "1" : idle == WAIT_TIMEOUT ? "timeout" : "failed");
-    out("running=%d", running ? 1 : 0);
-    out("resident=%d", resident ? 1 : 0);
-    out("elapsed_ms=%lu", static_cast<unsigned long>(GetTickCount() - start));
-    return resident ? kOk : kNo;
 }
 
 int cmdWaitGone(DWORD ms) {
@@ -1087,7 +1056,7 @@ static int dispatch(int argc, char** argv) {
 
     if (command == "wait-window" && extra == 1 && parseMs(args[0], &ms)) return cmdWaitWindow(ms);
     if (command == "wait-gone" && extra == 1 && parseMs(args[0], &ms)) return cmdWaitGone(ms);
-    if (command == "wait-resident" && extra == 1 && parseMs(args[0], &ms)) return cmdWaitResident(ms);
+    if (command == "wait-started" && extra >= 2 && parseMs(args[0], &ms)) return cmdWaitStarted(ms, argc, argv);
     if (command == "window-info" && extra == 0) return cmdWindowInfo();
     if (command == "title" && extra == 0) return cmdTitle();
     if (command == "wait-title" && extra == 2 && parseMs(args[1], &ms)) return cmdWaitTitle(args[0], ms);

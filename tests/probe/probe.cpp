@@ -28,7 +28,9 @@
 //   post-quit <n> [--thread|--window|--both]   WM_QUIT with wParam n
 //   terminate [code]          TerminateProcess on the window's process
 //   mutex-exists              whether the single-copy mutex exists
-//   hold-mutex <ms>           create the mutex, print "ready", hold it for ms
+//   hold-mutex <ms> [--until-looked]  create the mutex, print "ready", hold it for
+//                             ms, or only until another process has opened it (a
+//                             launch looking at it; looked=1), at most ms
 //   idle-watch <ms> [--until <n>]  watch GetLastInputInfo advance over ms, or
 //                             only until it has advanced n times
 //   run <exe> [args...]       start a program, wait, print its full exit code
@@ -353,7 +355,27 @@ int cmdMutexExists() {
     return mutex ? kOk : kNo;
 }
 
-int cmdHoldMutex(DWORD ms) {
+// The number of handles open to the object, in every process; 0 when it cannot
+// be asked (NtQueryObject, ObjectBasicInformation).
+unsigned long handleCount(HANDLE object) {
+    typedef LONG(WINAPI * QueryObject)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+    struct BasicInformation {
+        ULONG attributes, grantedAccess, handleCount, pointerCount;
+        ULONG reserved[10];
+    };
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    QueryObject query =
+        ntdll ? reinterpret_cast<QueryObject>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryObject")))
+              : nullptr;
+    BasicInformation info = {};
+    if (!query || query(object, 0, &info, sizeof info, nullptr) != 0) return 0;
+    return info.handleCount;
+}
+
+// With untilLooked, the mutex goes as soon as a second handle to it is seen: a
+// launch of ovq holds its handle only for the moment of each look, so the
+// count is read every millisecond.
+int cmdHoldMutex(DWORD ms, bool untilLooked) {
     HANDLE mutex = CreateMutexA(nullptr, TRUE, kMutexName);
     if (!mutex) {
         out("error=CreateMutexA failed (%lu)", static_cast<unsigned long>(GetLastError()));
@@ -362,11 +384,20 @@ int cmdHoldMutex(DWORD ms) {
     bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
     out("existed=%d", existed ? 1 : 0);
     out("ready");
-    Sleep(ms);
+    bool looked = false;
+    if (untilLooked) {
+        DWORD start = GetTickCount();
+        while (!(looked = handleCount(mutex) > 1) && GetTickCount() - start < ms)
+            Sleep(1);
+        out("looked=%d", looked ? 1 : 0);
+        out("looked_ms=%lu", static_cast<unsigned long>(GetTickCount() - start));
+    } else {
+        Sleep(ms);
+    }
     ReleaseMutex(mutex);
     CloseHandle(mutex);
     out("released");
-    return kOk;
+    return !untilLooked || looked ? kOk : kNo;
 }
 
 // Samples the system's last-input tick; each advance means something (ovq's
@@ -1071,7 +1102,9 @@ static int dispatch(int argc, char** argv) {
         return cmdTerminate(extra == 1 ? number : 1);
     }
     if (command == "mutex-exists" && extra == 0) return cmdMutexExists();
-    if (command == "hold-mutex" && extra == 1 && parseMs(args[0], &ms)) return cmdHoldMutex(ms);
+    if (command == "hold-mutex" && extra == 1 && parseMs(args[0], &ms)) return cmdHoldMutex(ms, false);
+    if (command == "hold-mutex" && extra == 2 && parseMs(args[0], &ms) && std::string(args[1]) == "--until-looked")
+        return cmdHoldMutex(ms, true);
     if (command == "idle-watch" && extra == 1 && parseMs(args[0], &ms)) return cmdIdleWatch(ms, 0);
     if (command == "idle-watch" && extra == 3 && parseMs(args[0], &ms) && std::string(args[1]) == "--until" &&
         parseNumber(args[2], &number) && number > 0)

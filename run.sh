@@ -8,12 +8,18 @@
 # what is missing (scripts/install-deps.sh), builds that preset and starts its
 # ovq.exe with the arguments:
 #   - no copy running: ovq starts detached (it keeps running after run.sh ends,
-#     output in build/wine/<state>/ovq.log); run.sh returns 0 once the copy is
-#     resident (past its start-up, taking messages with its window), or the
-#     program's exit code when it ends instead (e.g. `./run.sh -x`, which ends
-#     during its start-up: its window exists only for a moment).
+#     output in build/wine/<state>/ovq.log); run.sh says it runs and returns 0
+#     only once the copy it started has done its start-up: its own window (told
+#     from another copy's by an entry of its environment) waits for input and
+#     has the title its own arguments give once they have run ("ovq" and each
+#     argument after one blank; "ovq" without arguments). When the copy ends
+#     instead, run.sh reports its exit code and returns it (e.g. `./run.sh -x`,
+#     whose -x ends the copy in its start-up; or a copy that found another one
+#     and handed its arguments over, 1).
 #   - a copy running: this launch is a second copy; it hands its arguments to the
 #     running one and run.sh returns its exit code (1).
+# build/wine/<state>/ovq.pid names the copy run.sh started while it runs; a
+# later call removes it once that process has ended.
 # With a working $DISPLAY the programs run in a Wine virtual desktop window on it
 # (taskbar with the notification area); without one in a private Xvfb that later
 # calls reuse (run.sh prints how to stop it). The Wine prefix lives in
@@ -57,12 +63,20 @@ for f in "$OVQ_EXE" "$PROBE_EXE"; do
 done
 
 # A copy started earlier keeps its display; later launches must use the same one.
+# A recorded copy that has ended (an -x handed to it, its menu's Exit) leaves
+# its ovq.pid behind: that record is stale and goes.
 # shellcheck source=scripts/wine-env.sh
 . "$ROOT/scripts/wine-env.sh"
-if ovq_pid_alive "$(ovq_read "$OVQ_WINE_STATE/ovq.pid")" ovq &&
-    ovq_display_works "$(ovq_read "$OVQ_WINE_STATE/ovq.display")"; then
-    DISPLAY=$(ovq_read "$OVQ_WINE_STATE/ovq.display")
-    export DISPLAY
+recorded=$(ovq_read "$OVQ_WINE_STATE/ovq.pid")
+if ovq_pid_alive "$recorded" ovq; then
+    if ovq_display_works "$(ovq_read "$OVQ_WINE_STATE/ovq.display")"; then
+        DISPLAY=$(ovq_read "$OVQ_WINE_STATE/ovq.display")
+        export DISPLAY
+    fi
+elif [[ -n $recorded ]]; then
+    rm -f "$OVQ_WINE_STATE/ovq.pid" "$OVQ_WINE_STATE/ovq.display"
+    say "removed the stale $OVQ_WINE_STATE/ovq.pid: ovq (pid $recorded) has ended"
+    recorded=
 fi
 ovq_display_up
 ovq_prefix_init || exit 2
@@ -85,12 +99,23 @@ if probe wait-window 0 >/dev/null; then
     rc=0
     wine "$OVQ_EXE" "$@" </dev/null || rc=$?
     say "second copy exited with $rc"
+    # The recorded copy's window gone after the hand-over (its -x ran): the
+    # copy ends within moments, and its record goes with it.
+    if [[ -n $recorded ]] && probe wait-gone 0 >/dev/null && ovq_wait_pid_gone "$recorded" 5000; then
+        rm -f "$OVQ_WINE_STATE/ovq.pid" "$OVQ_WINE_STATE/ovq.display"
+        say "the running copy (pid $recorded) has ended"
+    fi
     exit "$rc"
 fi
 
 log="$OVQ_WINE_STATE/ovq.log"
 say "starting ovq.exe $* (log: $log)"
-setsid nohup wine "$OVQ_EXE" "$@" </dev/null >>"$log" 2>&1 &
+# An environment entry that only this launch's process has: Wine hands the
+# environment on, ovq never reads it, and the probe finds it in the process of
+# a window, so it tells this copy's window from another copy's (one that was
+# starting meanwhile, to which this copy then hands its arguments).
+launch="OVQ_RUN_LAUNCH=run-$$-$(date +%s%N)"
+env "$launch" setsid nohup wine "$OVQ_EXE" "$@" </dev/null >>"$log" 2>&1 &
 pid=$!
 echo "$pid" >"$OVQ_WINE_STATE/ovq.pid"
 echo "$DISPLAY" >"$OVQ_WINE_STATE/ovq.display"
@@ -99,22 +124,27 @@ echo "$DISPLAY" >"$OVQ_WINE_STATE/ovq.display"
 ended() { ovq_wait_pid_gone "$pid" 0; }
 
 # One of two ends, whatever Wine's pace: the copy ends, and its exit code is
-# reported; or it becomes resident, its process taking messages in its loop
-# with its window there (probe wait-resident) while it still runs.
+# reported; or it has done its start-up while it still runs (probe
+# wait-started). Its window alone does not tell: the window exists from the
+# start-up's first steps, before the copy's own arguments run, and those may
+# end it (-x). Nor does the copy's waiting for input, which Wine signals at its
+# first wait on its message queue, whichever call waits there. Its title does:
+# it becomes the text of its own arguments only after they have run, and never
+# when they end the copy.
 deadline=$(($(ovq_ms) + 60000))
 while :; do
     if ended; then
         rc=0
         wait "$pid" || rc=$?
-        rm -f "$OVQ_WINE_STATE/ovq.pid"
+        rm -f "$OVQ_WINE_STATE/ovq.pid" "$OVQ_WINE_STATE/ovq.display"
         say "ovq.exe ended with exit code $rc"
         exit "$rc"
     fi
-    if probe wait-resident 500 >/dev/null && ! ended; then
-        break
-    fi
+    seen=$(probe wait-started 500 "$launch" "$@") && ! ended && break
     if (($(ovq_ms) >= deadline)); then
-        say "ovq is not resident after 60 s; see $log"
+        title=$(sed -n 's/^title=//p' <<<"$seen") expected=$(sed -n 's/^expected=//p' <<<"$seen")
+        say "ovq.exe (pid $pid) runs, but has not shown the end of its start-up after 60 s" \
+            "(its window's title: '${title:-none read}', its arguments give '$expected'); see $log"
         exit 3
     fi
 done

@@ -27,6 +27,10 @@ PACKAGES=(
     libxml2-utils
     # Japanese ANSI code page (932) and glyphs inside Wine
     locales fonts-ipafont-gothic
+    # Wine's own fonts: Wine draws the caption buttons of a window (the version
+    # box's close button) with the Marlett font, and without it shows a letter
+    # there (the close button an "r"); the README's pictures show them
+    fonts-wine
     # the release zip (release.sh): README.txt made from README.md, packing
     # the zip, listing and unpacking it
     gawk zip unzip

@@ -43,7 +43,7 @@ OVQ_USE_HOST_DISPLAY=${OVQ_USE_HOST_DISPLAY:-0}
 OVQ_DESKTOP_SIZE=${OVQ_DESKTOP_SIZE:-800x600}
 OVQ_SCREEN_SIZE=${OVQ_SCREEN_SIZE:-1024x768x24}
 # Raised whenever ovq_prefix_init changes what it sets up: older prefixes are redone.
-OVQ_PREFIX_VERSION="prefix-settings 4 $OVQ_WINE_ARCH desktop shell $OVQ_DESKTOP_SIZE"
+OVQ_PREFIX_VERSION="prefix-settings 5 $OVQ_WINE_ARCH desktop shell $OVQ_DESKTOP_SIZE marlett"
 
 export WINEPREFIX="$OVQ_WINE_STATE/prefix"
 export WINEARCH=$OVQ_WINE_ARCH
@@ -255,6 +255,17 @@ ovq_wineserver_start() {
     return $rc
 }
 
+# ovq_wine_data_dir: Wine's data directory (its fonts/ and nls/), as Wine names
+# it to its programs (WINEDATADIR, "\??\Z:\usr\share\wine"), as a Unix path.
+ovq_wine_data_dir() {
+    local dir
+    dir=$(wine cmd.exe /c echo %WINEDATADIR% </dev/null 2>/dev/null | tr -d '\r\n')
+    dir=${dir#\\??\\}
+    [[ $dir == [Zz]:\\* ]] || return 1
+    dir=${dir:2}
+    printf '%s\n' "${dir//\\//}"
+}
+
 # ovq_prefix_init: creates the prefix once and sets the virtual desktop.
 # The first session runs on a wineserver of its own that ends with its last
 # client: the registry is then saved, and the desktop made by wineboot (not yet
@@ -289,6 +300,24 @@ ovq_prefix_init() {
         ! wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d "$OVQ_DESKTOP_SIZE" /f \
             </dev/null >>"$log" 2>&1; then
         ovq_log "could not set the virtual desktop (see $log)"
+        return 1
+    fi
+    # Wine draws the caption buttons of a window (the version box's close
+    # button, an x) as characters of the Marlett font, and without it as
+    # letters (the close button an "r"). Debian ships the font in Wine's data
+    # directory (fonts-wine), from which its Wine loads only the bitmap fonts
+    # it looks up by name; listed with its full path in the system's font list,
+    # as any font outside the Fonts folder is, Marlett is loaded too.
+    local data
+    data=$(ovq_wine_data_dir) || data=
+    if [[ ! -f $data/fonts/marlett.ttf ]]; then
+        ovq_log "Wine's Marlett font is missing (${data:-the Wine data directory}/fonts/marlett.ttf;" \
+            "package fonts-wine, scripts/install-deps.sh): caption buttons would show letters"
+        return 1
+    fi
+    if ! wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Fonts' /v 'Marlett (TrueType)' \
+        /d "$(ovq_wine_path "$data/fonts/marlett.ttf")" /f </dev/null >>"$log" 2>&1; then
+        ovq_log "could not list the Marlett font (see $log)"
         return 1
     fi
     if ! ovq_wait_pid_gone "$pid" 60000; then

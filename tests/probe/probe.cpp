@@ -15,9 +15,9 @@
 // Commands (ms = a deadline or duration in milliseconds):
 //   wait-window <ms>          poll for ovq's window until found
 //   wait-gone <ms>            poll until ovq's window is gone
-//   wait-resident <ms>        poll for ovq's window, then wait until its process
-//                             takes input in its message loop; resident=1 when the
-//                             window is still there then
+//   wait-started <ms> <NAME=VALUE> [args...]  poll until the copy whose environment
+//                             holds NAME=VALUE waits for input with the title its
+//                             own arguments give once they have run (Started.h)
 //   window-info               class, title, style, ex-style, visibility, thread,
 //                             and the bits (32 or 64) of the process it belongs to
 //   title                     the window title
@@ -28,7 +28,9 @@
 //   post-quit <n> [--thread|--window|--both]   WM_QUIT with wParam n
 //   terminate [code]          TerminateProcess on the window's process
 //   mutex-exists              whether the single-copy mutex exists
-//   hold-mutex <ms>           create the mutex, print "ready", hold it for ms
+//   hold-mutex <ms> [--until-looked]  create the mutex, print "ready", hold it for
+//                             ms, or only until another process has opened it (a
+//                             launch looking at it; looked=1), at most ms
 //   idle-watch <ms> [--until <n>]  watch GetLastInputInfo advance over ms, or
 //                             only until it has advanced n times
 //   run <exe> [args...]       start a program, wait, print its full exit code
@@ -86,6 +88,7 @@
 #include "Measure.h"
 #include "ProbeOutput.h"
 #include "Shortcut.h"
+#include "Started.h"
 #include "Stress.h"
 #include "TrayProxy.h"
 
@@ -219,38 +222,6 @@ int cmdWaitWindow(DWORD ms) {
     out("elapsed_ms=%lu", static_cast<unsigned long>(GetTickCount() - start));
     if (found) out("hwnd=0x%lx", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(hwnd)));
     return found ? kOk : kNo;
-}
-
-// A copy is resident once its process waits for input in its message loop
-// (WaitForInputIdle; Wine signals it when the loop takes its first message or
-// finds none) with its window still there. A first copy whose own -x ends it
-// has a window only for a moment during its start-up, before the loop: it
-// never becomes resident.
-int cmdWaitResident(DWORD ms) {
-    DWORD start = GetTickCount();
-    HWND hwnd = nullptr;
-    bool found = pollUntil(ms, [&] { return (hwnd = findApp()) != nullptr; });
-    out("found=%d", found ? 1 : 0);
-    if (!found) return kNo;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    out("pid=%lu", static_cast<unsigned long>(pid));
-    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
-    if (!process) {
-        out("resident=0");
-        out("error=OpenProcess failed (%lu)", static_cast<unsigned long>(GetLastError()));
-        return kNo;
-    }
-    DWORD spent = GetTickCount() - start;
-    DWORD idle = WaitForInputIdle(process, spent < ms ? ms - spent : 0);
-    bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    CloseHandle(process);
-    bool resident = idle == 0 && running && IsWindow(hwnd);
-    out("idle=%s", idle == 0 ? "1" : idle == WAIT_TIMEOUT ? "timeout" : "failed");
-    out("running=%d", running ? 1 : 0);
-    out("resident=%d", resident ? 1 : 0);
-    out("elapsed_ms=%lu", static_cast<unsigned long>(GetTickCount() - start));
-    return resident ? kOk : kNo;
 }
 
 int cmdWaitGone(DWORD ms) {
@@ -392,7 +363,27 @@ int cmdMutexExists() {
     return mutex ? kOk : kNo;
 }
 
-int cmdHoldMutex(DWORD ms) {
+// The number of handles open to the object, in every process; 0 when it cannot
+// be asked (NtQueryObject, ObjectBasicInformation).
+unsigned long handleCount(HANDLE object) {
+    typedef LONG(WINAPI * QueryObject)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+    struct BasicInformation {
+        ULONG attributes, grantedAccess, handleCount, pointerCount;
+        ULONG reserved[10];
+    };
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    QueryObject query =
+        ntdll ? reinterpret_cast<QueryObject>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryObject")))
+              : nullptr;
+    BasicInformation info = {};
+    if (!query || query(object, 0, &info, sizeof info, nullptr) != 0) return 0;
+    return info.handleCount;
+}
+
+// With untilLooked, the mutex goes as soon as a second handle to it is seen: a
+// launch of ovq holds its handle only for the moment of each look, so the
+// count is read every millisecond.
+int cmdHoldMutex(DWORD ms, bool untilLooked) {
     HANDLE mutex = CreateMutexA(nullptr, TRUE, kMutexName);
     if (!mutex) {
         out("error=CreateMutexA failed (%lu)", static_cast<unsigned long>(GetLastError()));
@@ -401,11 +392,20 @@ int cmdHoldMutex(DWORD ms) {
     bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
     out("existed=%d", existed ? 1 : 0);
     out("ready");
-    Sleep(ms);
+    bool looked = false;
+    if (untilLooked) {
+        DWORD start = GetTickCount();
+        while (!(looked = handleCount(mutex) > 1) && GetTickCount() - start < ms)
+            Sleep(1);
+        out("looked=%d", looked ? 1 : 0);
+        out("looked_ms=%lu", static_cast<unsigned long>(GetTickCount() - start));
+    } else {
+        Sleep(ms);
+    }
     ReleaseMutex(mutex);
     CloseHandle(mutex);
     out("released");
-    return kOk;
+    return !untilLooked || looked ? kOk : kNo;
 }
 
 // Samples the system's last-input tick; each advance means something (ovq's
@@ -1098,7 +1098,7 @@ static int dispatch(int argc, char** argv) {
 
     if (command == "wait-window" && extra == 1 && parseMs(args[0], &ms)) return cmdWaitWindow(ms);
     if (command == "wait-gone" && extra == 1 && parseMs(args[0], &ms)) return cmdWaitGone(ms);
-    if (command == "wait-resident" && extra == 1 && parseMs(args[0], &ms)) return cmdWaitResident(ms);
+    if (command == "wait-started" && extra >= 2 && parseMs(args[0], &ms)) return cmdWaitStarted(ms, argc, argv);
     if (command == "window-info" && extra == 0) return cmdWindowInfo();
     if (command == "title" && extra == 0) return cmdTitle();
     if (command == "wait-title" && extra == 2 && parseMs(args[1], &ms)) return cmdWaitTitle(args[0], ms);
@@ -1113,7 +1113,9 @@ static int dispatch(int argc, char** argv) {
         return cmdTerminate(extra == 1 ? number : 1);
     }
     if (command == "mutex-exists" && extra == 0) return cmdMutexExists();
-    if (command == "hold-mutex" && extra == 1 && parseMs(args[0], &ms)) return cmdHoldMutex(ms);
+    if (command == "hold-mutex" && extra == 1 && parseMs(args[0], &ms)) return cmdHoldMutex(ms, false);
+    if (command == "hold-mutex" && extra == 2 && parseMs(args[0], &ms) && std::string(args[1]) == "--until-looked")
+        return cmdHoldMutex(ms, true);
     if (command == "idle-watch" && extra == 1 && parseMs(args[0], &ms)) return cmdIdleWatch(ms, 0);
     if (command == "idle-watch" && extra == 3 && parseMs(args[0], &ms) && std::string(args[1]) == "--until" &&
         parseNumber(args[2], &number) && number > 0)

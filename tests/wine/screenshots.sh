@@ -14,7 +14,13 @@
 #     text, a light body with seven lines' worth of text, and the OK button in
 #     the middle third of its lower half, labelled and framed in blue: a
 #     default button of the common controls 6, which the manifest asks for
-#     (the older controls frame it in grey);
+#     (the older controls frame it in grey); and at the right end of its
+#     caption band the close button, whose glyph is the one Windows shows, an
+#     x: Wine draws it as Marlett's character "r", and without that font as
+#     the letter r. The glyph is compared with Marlett's "r" drawn by
+#     ImageMagick from the font file Wine has (scripts/wine-env.sh lists it in
+#     the prefix), scaled to the glyph's size; the same check must fail on the
+#     picture with a letter r drawn into the button instead;
 #   - none is blank or of few colours; each is the recorded crop of its full
 #     screenshot;
 #   - the committed docs/*.png exist and have the sizes of the fresh ones;
@@ -29,7 +35,7 @@
 . "$(dirname "$0")/tray-lib.sh"
 wt_init "$@"
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
-ovq_require_tools convert identify compare timeout || wt_die "ImageMagick or timeout is missing"
+ovq_require_tools convert identify compare timeout fc-match || wt_die "ImageMagick, fontconfig or timeout is missing"
 
 tray_locate
 PICS="$WT_DIR/pictures"
@@ -238,6 +244,59 @@ check_box() {
     ((label >= 20 && GY >= h / 2 && 6 * off <= w && 6 * off >= -w)) && at_least "$frame" 90 "$frame_len"
 }
 
+# The version box's close button: the raised button at the right end of the
+# caption band (its light face and upper-left edge), and in it the glyph, the
+# pixels darker than the face. At least 60 % of the pixels dark in the glyph or
+# in Marlett's "r" (drawn from the font file, scaled to the glyph's box) must
+# be dark in both: the x of Marlett matches itself all but exactly, a letter r
+# drawn in its place overlaps it by about a quarter. Sets CLOSE_GLYPH, the
+# glyph's box in the picture.
+MARLETT=$(ovq_wine_data_dir)/fonts/marlett.ttf
+check_close_button() {
+    local img=$1 size w h x y flags band_top=-1 band_bottom=-1 region button glyph both either
+    size=$(size_of "$img")
+    w=${size%x*} h=${size#*x}
+    # the band: the rows where the caption is blue, left of the button
+    x=$((3 * w / 4))
+    flags=$(convert "$img" -crop "1x$((h / 3))+$x+0" +repage -fx "$BLUE ? 1 : 0" -depth 8 -compress none pgm:- |
+        tail -n +4 | tr -s ' \n' '\n' | grep .)
+    y=0
+    while read -r flag; do
+        if ((flag)); then
+            ((band_top < 0)) && band_top=$y
+            band_bottom=$y
+        elif ((band_top >= 0)); then
+            break
+        fi
+        y=$((y + 1))
+    done <<<"$flags"
+    ((band_top >= 0 && band_bottom - band_top >= 10)) || { note "no caption band at x=$x"; return 1; }
+    # up to the box's frame, 4 pixels wide as check_box has it, whose inner edge is light
+    region="$((w - 4 - x))x$((band_bottom - band_top + 1))+$x+$band_top"
+    button=$(convert "$img" -crop "$region" +repage -fx "$LIGHT ? 1 : 0" -format '%@' info:)
+    parse "$button"
+    ((GW >= 8 && GH >= 8)) || { note "no button in the caption band's right end $region ($button)"; return 1; }
+    button="${GW}x${GH}+$((x + GX))+$((band_top + GY))"
+    glyph=$(convert "$img" -crop "$(shrink "$button" 1)" +repage -fx "$LUMA < 0.7 ? 1 : 0" -format '%@' info:)
+    parse "$glyph"
+    ((GW >= 3 && GW < 100 && GH >= 3 && GH < 100)) || { note "no glyph in the close button $button"; return 1; }
+    parse "$(shrink "$button" 1)"
+    local bx=$GX by=$GY
+    parse "$glyph"
+    CLOSE_GLYPH="${GW}x${GH}+$((bx + GX))+$((by + GY))"
+    convert "$img" -crop "$CLOSE_GLYPH" +repage -fx "$LUMA < 0.7 ? 0 : 1" "$WT_DIR/.glyph.png"
+    convert -background white -fill black -font "$MARLETT" -pointsize 96 label:r -trim +repage \
+        -resize "${GW}x${GH}!" -fx 'p < 0.5 ? 0 : 1' "$WT_DIR/.marlett.png" ||
+        { note "cannot draw Marlett's r from $MARLETT"; return 1; }
+    either=$(convert "$WT_DIR/.glyph.png" "$WT_DIR/.marlett.png" -compose multiply -composite \
+        -format '%[fx:round((1-mean)*w*h)]' info:)
+    both=$(convert "$WT_DIR/.glyph.png" "$WT_DIR/.marlett.png" -compose lighten -composite \
+        -format '%[fx:round((1-mean)*w*h)]' info:)
+    note "$(basename "$img"): caption band rows $band_top-$band_bottom, close button $button," \
+        "glyph $CLOSE_GLYPH; dark in the glyph or Marlett's r: $either, in both: $both"
+    ((either > 0)) && at_least "$both" 60 "$either"
+}
+
 not() { ! "$@"; }
 
 # ---- the pictures ----
@@ -274,6 +333,7 @@ done
 diff_outside=$(compare -metric AE "$WT_DIR/masked-tray-menu.png" "$WT_DIR/masked-tray-menu-permit.png" null: 2>&1)
 wt_expect_eq "$diff_outside" 0 "pixels that differ between the two menus outside the check area"
 wt_expect "version-box.png shows the box" check_box "$PICS/version-box.png"
+wt_expect "version-box.png shows the close button's x, as Marlett draws it" check_close_button "$PICS/version-box.png"
 
 # ---- the same checks on the screen before ovq started must fail ----
 
@@ -285,6 +345,19 @@ wt_expect "the icon check fails on the screen before ovq started" not check_icon
 wt_expect "the menu check fails on the screen before ovq started" not check_menu "$WT_DIR/control-tray.png"
 wt_expect "the check-mark check fails on the unchecked menu" not check_mark "$PICS/tray-menu.png"
 wt_expect "the box check fails on the screen before ovq started" not check_box "$WT_DIR/control-box.png"
+# The box as Wine draws it without Marlett: the button's face painted over the
+# glyph, and a letter r in its place, in the sans-serif font the system falls
+# back to, at the glyph's size.
+if [[ -n ${CLOSE_GLYPH:-} ]]; then
+    parse "$CLOSE_GLYPH"
+    letter_font=$(fc-match -f '%{file}' sans-serif)
+    convert "$PICS/version-box.png" -fill 'rgb(245,245,245)' \
+        -draw "rectangle $((GX - 1)),$((GY - 1)) $((GX + GW)),$((GY + GH))" \
+        \( -background none -fill black -font "$letter_font" -pointsize 96 label:r -trim +repage -resize "${GW}x${GH}!" \) \
+        -geometry "+$GX+$GY" -composite "$WT_DIR/control-letter-r.png"
+    wt_expect "the close-button check fails on the box with a letter r in the button" \
+        not check_close_button "$WT_DIR/control-letter-r.png"
+fi
 
 # ---- the committed pictures ----
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 inline constexpr char kAppClass[] = "TApp_TOOLScrBlock";
 
@@ -59,6 +60,20 @@ inline std::string wideHex(const wchar_t* text, size_t length) {
         bytes += static_cast<char>((text[i] >> 8) & 0xff);
     }
     return toHex(bytes);
+}
+
+// Reads a title through WM_GETTEXT; works across processes. A window whose
+// thread does not answer within 10 s reads as empty.
+inline std::string windowText(HWND hwnd) {
+    const UINT timeoutMs = 10000;
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, &length)) return std::string();
+    std::vector<char> buffer(length + 2, '\0');
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutA(hwnd, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()), SMTO_ABORTIFHUNG,
+                             timeoutMs, &copied))
+        return std::string();
+    return std::string(buffer.data(), copied);
 }
 
 inline std::string className(HWND hwnd) {

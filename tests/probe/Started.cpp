@@ -21,7 +21,6 @@ AppState App;
 namespace {
 
 const DWORD kPollMs = 20;
-const UINT kSendTimeoutMs = 10000;
 // An environment block larger than this is not read further.
 const size_t kEnvironmentLimit = 1 << 20;
 
@@ -126,18 +125,6 @@ bool expectedText(int skip, char** words, std::string* text) {
     return true;
 }
 
-std::string windowTitle(HWND hwnd) {
-    DWORD_PTR length = 0;
-    if (!SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &length))
-        return std::string();
-    std::vector<char> buffer(length + 2, '\0');
-    DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutA(hwnd, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()), SMTO_ABORTIFHUNG,
-                             kSendTimeoutMs, &copied))
-        return std::string();
-    return std::string(buffer.data(), copied);
-}
-
 // What one look at ovq's window found.
 struct Look {
     bool found = false, own = false, idle = false, running = false, titled = false;
@@ -163,7 +150,7 @@ Look look(const std::wstring& entry, const std::string& expected, DWORD idleMs) 
         seen.running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
     }
     if (seen.own && seen.idle && seen.running) {
-        seen.title = windowTitle(hwnd);
+        seen.title = windowText(hwnd);
         // The window is still there once its title has been read: the title is
         // that of a window that stays, not of one being destroyed.
         seen.titled = seen.title == expected && IsWindow(hwnd) && WaitForSingleObject(process, 0) == WAIT_TIMEOUT;

@@ -146,19 +146,6 @@ void printText(const char* key, const std::string& ansi) {
     out("%s_hex=%s", key, toHex(ansi).c_str());
 }
 
-// Reads a title through WM_GETTEXT; works across processes.
-std::string windowText(HWND hwnd) {
-    DWORD_PTR length = 0;
-    if (!SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &length))
-        return std::string();
-    std::vector<char> buffer(length + 2, '\0');
-    DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutA(hwnd, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()), SMTO_ABORTIFHUNG,
-                             kSendTimeoutMs, &copied))
-        return std::string();
-    return std::string(buffer.data(), copied);
-}
-
 HWND findApp() { return FindWindowA(kAppClass, nullptr); }
 
 HWND findAppOrReport() {

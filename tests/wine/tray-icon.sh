@@ -86,12 +86,4 @@ fi
 click_opens_menu 1 menu-after-broadcast
 
 # X from a menu opened by a real click: ovq ends with 0 and removes its icon.
-tray_click 3
-probe wait-menu 3000 || wt_die "no menu for X"
-probe menu-key x
-probe wait-menu-gone 3000 || wt_die "the menu stays open after X"
-ovq_wait_exit "$FIRST_PID" 5000 || wt_die "ovq still runs 5 s after the menu's X"
-wt_expect_eq "$OVQ_EXIT" 0 "exit code after X"
-tray_mouse_away
-tray_wait_state none 5000 after-exit
-wt_expect "no icon left after ovq ended ($TRAY_YELLOW yellow, $TRAY_BLUE blue)" test "$TRAY_STATE" = none
+tray_exit_from_menu

@@ -59,19 +59,4 @@ wt_expect_eq "$(sed -n 's/^settled=//p' "$proxy_out")" 1 "no request from ovq fo
 
 tray_wait_state one 10000 tray-icon
 tray_expect_one "after the retry"
-tray_click 3
-if probe wait-menu 3000; then
-    wt_log "ok: a click on the icon opens ovq's menu"
-    wt_shot menu
-    probe menu-key x
-    probe wait-menu-gone 3000 || wt_die "the menu stays open after X"
-    ovq_wait_exit "$FIRST_PID" 5000 || wt_die "ovq still runs 5 s after the menu's X"
-    wt_expect_eq "$OVQ_EXIT" 0 "exit code after X"
-    tray_mouse_away
-    tray_wait_state none 5000 after-exit
-    wt_expect "no icon left after ovq ended" test "$TRAY_STATE" = none
-else
-    wt_log "FAIL: no menu after a click on the icon"
-    WT_FAILED=1
-    wt_shot menu
-fi
+tray_exit_from_menu

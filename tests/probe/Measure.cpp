@@ -1,9 +1,8 @@
 // Measurements for ./bench.sh (see Measure.h).
 //
-// Under Wine 8 another process's PrivateUsage reads 0 and GetProcessTimes gives
-// the caller's own times, so memory is read as PagefileUsage (the resident
-// anonymous memory, which does move) and CPU time as the sum of GetThreadTimes
-// over the process's threads (10 ms resolution).
+// Under Wine 8 another process's PrivateUsage reads 0, so memory is read as
+// PagefileUsage (the resident anonymous memory, which does move). CPU time is
+// read by ./bench.sh itself, from Linux (/proc/<pid>/task/*/schedstat).
 
 #include "Measure.h"
 
@@ -11,7 +10,6 @@
 #define PSAPI_VERSION 2
 #include <windows.h>
 #include <psapi.h>
-#include <tlhelp32.h>
 
 #include <string>
 
@@ -155,39 +153,6 @@ bool ReadMemory(HANDLE process, PROCESS_MEMORY_COUNTERS* counters) {
     return false;
 }
 
-// User and kernel time of every thread of the process, in 100 ns units.
-bool ProcessCpu(DWORD pid, unsigned long long* total, unsigned* threads) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) {
-        out("error=CreateToolhelp32Snapshot failed (%lu)", static_cast<unsigned long>(GetLastError()));
-        return false;
-    }
-    *total = 0;
-    *threads = 0;
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID != pid) continue;
-        HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID);
-        if (!thread) continue;
-        FILETIME created, exited, kernel, user;
-        if (GetThreadTimes(thread, &created, &exited, &kernel, &user)) {
-            auto value = [](const FILETIME& t) {
-                return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-            };
-            *total += value(kernel) + value(user);
-            ++*threads;
-        }
-        CloseHandle(thread);
-    }
-    CloseHandle(snapshot);
-    if (*threads == 0) {
-        out("error=no thread of process %lu could be read", static_cast<unsigned long>(pid));
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 int cmdBenchStartup(unsigned long pairs, const char* exeA, const char* classA, const char* exeB, const char* classB) {
@@ -244,29 +209,32 @@ int cmdBenchMemory(unsigned long rounds, unsigned long ms, const char* exeA, con
     return kOk;
 }
 
-int cmdCpu(const char* windowClass, unsigned long ms) {
+int cmdBenchWait(const char* windowClass, unsigned long ms) {
+    DWORD begin = GetTickCount();
+    HWND window = nullptr;
+    while ((window = FindWindowA(windowClass, nullptr)) == nullptr) {
+        if (GetTickCount() - begin >= ms) {
+            out("error=no window of class %s within %lu ms", windowClass, ms);
+            return kNo;
+        }
+        Sleep(10);
+    }
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    out("window=0x%lx", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(window)));
+    out("pid=%lu", static_cast<unsigned long>(pid));
+    return kOk;
+}
+
+int cmdBenchClose(const char* windowClass) {
     HWND window = FindWindowA(windowClass, nullptr);
     if (!window) {
         out("error=no window of class %s", windowClass);
         return kNo;
     }
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    unsigned long long before = 0, after = 0;
-    unsigned threadsBefore = 0, threadsAfter = 0;
-    if (!ProcessCpu(pid, &before, &threadsBefore)) return kNo;
-    LARGE_INTEGER begin = Now();
-    Sleep(ms);  // the window of time measured
-    if (!ProcessCpu(pid, &after, &threadsAfter)) return kNo;
-    double elapsed = Milliseconds(begin, Now());
-    double cpu = static_cast<double>(after - before) / 10000.0;
-    out("pid=%lu", static_cast<unsigned long>(pid));
-    out("threads=%u", threadsAfter);
-    out("elapsed_ms=%.1f", elapsed);
-    out("cpu_ms=%.1f", cpu);
-    out("cpu_ms_per_minute=%.1f", cpu * 60000.0 / elapsed);
-    // Everything since the process started, so a reader can tell a quiet
-    // process from times that cannot be read at all.
-    out("cpu_total_ms=%.1f", static_cast<double>(after) / 10000.0);
+    if (!PostMessageA(window, WM_CLOSE, 0, 0)) {
+        out("error=WM_CLOSE could not be posted (%lu)", static_cast<unsigned long>(GetLastError()));
+        return kNo;
+    }
     return kOk;
 }

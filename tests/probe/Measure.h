@@ -22,6 +22,10 @@ int cmdBenchExit(unsigned long pairs, const char* commandA, const char* commandB
 int cmdBenchMemory(unsigned long rounds, unsigned long ms, const char* exeA, const char* classA, const char* exeB,
                    const char* classB);
 
-// cpu <class> <ms>: the CPU time (user and kernel, summed over the threads of
-// the process that owns the window of the class) spent during ms.
-int cmdCpu(const char* windowClass, unsigned long ms);
+// bench-wait <class> <ms>: polls every 10 ms for a window of the class, hidden
+// or not, and prints it and the Windows id of its process.
+int cmdBenchWait(const char* windowClass, unsigned long ms);
+
+// bench-close <class>: posts WM_CLOSE to the window of the class; the caller
+// waits for the process to end.
+int cmdBenchClose(const char* windowClass);

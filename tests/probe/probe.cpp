@@ -62,7 +62,8 @@
 //   inside-info               ovq's ANSI and OEM code pages, asked inside its process
 //   menu-texts                the open tray menu's item texts, as UTF-16, read inside
 //                             ovq's process
-//   bench-startup, bench-exit, bench-memory, cpu   measurements for ./bench.sh (Measure.h)
+//   bench-startup, bench-exit, bench-memory, bench-wait, bench-close
+//                             measurements for ./bench.sh (Measure.h)
 
 #include <windows.h>
 
@@ -1144,7 +1145,8 @@ static int dispatch(int argc, char** argv) {
         return cmdBenchExit(number, args[1], args[2]);
     if (command == "bench-memory" && extra == 6 && parseNumber(args[0], &number) && parseMs(args[1], &ms))
         return cmdBenchMemory(number, ms, args[2], args[3], args[4], args[5]);
-    if (command == "cpu" && extra == 2 && parseMs(args[1], &ms)) return cmdCpu(args[0], ms);
+    if (command == "bench-wait" && extra == 2 && parseMs(args[1], &ms)) return cmdBenchWait(args[0], ms);
+    if (command == "bench-close" && extra == 1) return cmdBenchClose(args[0]);
     return usage();
 }
 

@@ -1139,8 +1139,8 @@ static int dispatch(int argc, char** argv) {
     if (command == "taskbar-storm") return cmdTaskbarStorm(extra, args);
     if (command == "settext-series") return cmdSetTextSeries(extra, args);
     if (command == "proc-usage") return cmdProcUsage(extra, args);
-    if (command == "bench-startup" && extra == 5 && parseNumber(args[0], &number))
-        return cmdBenchStartup(number, args[1], args[2], args[3], args[4]);
+    if (command == "bench-startup" && extra >= 5 && parseNumber(args[0], &number))
+        return cmdBenchStartup(number, args[1], args[2], args[3], args[4], extra - 5, args + 5);
     if (command == "bench-exit" && extra == 3 && parseNumber(args[0], &number))
         return cmdBenchExit(number, args[1], args[2]);
     if (command == "bench-memory" && extra == 6 && parseNumber(args[0], &number) && parseMs(args[1], &ms))

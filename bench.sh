@@ -6,8 +6,9 @@
 #   - the tokenizer's time over a 1 MiB and a 16 MiB text, and their ratio;
 #   - under Wine, against minimal programs that do only the same Windows work
 #     (tests/bench), in alternating pairs: the hand-off of a second launch, the
-#     start-up until the window exists, the memory after 10 s; and the resident
-#     copy's CPU time with the switch off and on.
+#     start-up until the message loop runs (and until the window exists), the
+#     memory after 10 s; and side by side, the resident CPU time per minute with
+#     the switch off and on, read from Linux's nanosecond run time.
 # The Wine figures are measured for the 32-bit build where the host runs i386
 # code, and for the 64-bit one too; where it does not (scripts/host.sh), for the
 # 64-bit one only. The first line of output says which; the table's header names
@@ -33,9 +34,12 @@ HANDOFF_PAIRS=45
 STARTUP_PAIRS=21
 MEMORY_ROUNDS=3
 MEMORY_AFTER_MS=10000
-CPU_WINDOW_MS=60000
+CPU_ROUNDS=3
+CPU_ROUND_MS=30000
+CPU_SETTLE_MS=5000 # after both windows exist: their start-up work is over
 OVQ_CLASS=TApp_TOOLScrBlock
 MIN_CLASS=OvqBenchWindow # the class window-min.exe registers
+TICK_CLASS=OvqBenchTick  # the class tick-min.exe registers
 
 mkdir -p "$OUT" "$RAW"
 rm -f "$RAW"/*
@@ -73,7 +77,7 @@ step "scripts/install-deps.sh" scripts/install-deps.sh
 for flavour in "${FLAVOURS[@]}"; do
     step "configuring the $flavour preset" cmake --preset "$flavour"
     step "building the $flavour preset" cmake --build --preset "$flavour"
-    for exe in ovq.exe probe.exe handoff-min.exe window-min.exe; do
+    for exe in ovq.exe probe.exe handoff-min.exe window-min.exe tick-min.exe; do
         [[ -f build/$flavour/$exe ]] || broken "no build/$flavour/$exe after the build"
     done
     ovq_host_loader "$flavour" || broken "$OVQ_HOST_NO_WINE_WHY"
@@ -162,7 +166,7 @@ row "tokenizer, 16 MiB / 1 MiB time (linear: 16)" "$tok_ratio" "" "" \
 
 # ---- under Wine ----
 export OVQ_USE_HOST_DISPLAY=0
-RESIDENT_PID= PROBE_EXE= WINE_UP=0
+RESIDENT_PID= PROBE_EXE= WINE_UP=0 CPU_PIDS=()
 
 probe() { wine "$PROBE_EXE" "$@" </dev/null 2>>"$RAW/probe.stderr"; }
 
@@ -174,6 +178,14 @@ wine_down() {
         ovq_wait_pid_gone "$RESIDENT_PID" 5000 || kill -TERM "$RESIDENT_PID" 2>/dev/null || true
     fi
     RESIDENT_PID=
+    # What a broken CPU round left running (still the program it started).
+    local pid
+    for pid in "${CPU_PIDS[@]}"; do
+        if [[ $(cat "/proc/$pid/comm" 2>/dev/null) =~ ^(ovq|tick-min)\.exe$ ]]; then
+            kill -TERM "$pid" 2>/dev/null || true
+        fi
+    done
+    CPU_PIDS=()
     if ((WINE_UP)); then
         ovq_env_stop "$PROBE_EXE" >/dev/null 2>&1 || true
     fi
@@ -237,6 +249,145 @@ compare() {
         }'
 }
 
+# prefix_shell_pid: the Unix process of this prefix's shell (explorer.exe,
+# which draws the desktop and its taskbar), told from the shells of other work
+# trees by the WINEPREFIX in its environment.
+prefix_shell_pid() {
+    local pid
+    for pid in $(pgrep -u "$(id -u)" -f 'explorer\.exe'); do
+        if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+            echo "$pid"
+            return 0
+        fi
+    done
+    return 1
+}
+
+# run_ns PID: how long Linux has run the threads of the Unix process PID, in
+# nanoseconds (the first field of each thread's schedstat), and the thread ids,
+# as "NS TID,TID,...". Wine's own thread times come in 10 ms steps; this clock
+# resolves a single tick.
+run_ns() {
+    local task total=0 tids="" ns
+    for task in /proc/"$1"/task/*; do
+        read -r ns _ <"$task/schedstat" 2>/dev/null || continue
+        total=$((total + ns))
+        tids+=${task##*/},
+    done
+    [[ -n $tids ]] || return 1
+    echo "$total $tids"
+}
+
+# read_run PID: run_ns into RUN_NS and RUN_TIDS.
+read_run() {
+    local line
+    line=$(run_ns "$1") || broken "no thread of process $1 can be read"
+    read -r RUN_NS RUN_TIDS <<<"$line"
+}
+
+# cpu_start EXE CLASS [ARG]: starts a program the way a user does, `wine prog.exe`,
+# and waits for its window. The wrapper in the prefix's bin execs setarch, which
+# execs Wine's loader, which runs the program in that same process: $! is the
+# Unix process whose time is the program's (checked by its name).
+cpu_start() {
+    local exe=$1 class=$2 name
+    shift 2
+    name=$(basename "$exe")
+    wine "$exe" "$@" </dev/null >>"$RAW/$FLAVOUR-cpu-programs.log" 2>&1 &
+    STARTED_PID=$!
+    CPU_PIDS+=("$STARTED_PID")
+    probe bench-wait "$class" 20000 >/dev/null || broken "$name shows no window within 20 s"
+    [[ $(cat "/proc/$STARTED_PID/comm" 2>/dev/null) == "${name:0:15}" ]] ||
+        broken "Unix process $STARTED_PID does not run $name"
+}
+
+# cpu_stop CLASS PID: WM_CLOSE to the program's window, and its process gone.
+cpu_stop() {
+    probe bench-close "$1" >/dev/null || broken "could not close the window of class $1"
+    ovq_wait_pid_gone "$2" 10000 || broken "process $2 did not end after WM_CLOSE"
+}
+
+# cpu_round off|on ROUND: one round of ovq.exe and tick-min.exe resident side by
+# side, each started afresh with the switch in that position ("ovq.exe -s" as
+# the first copy turns it on), both read over the same CPU_ROUND_MS.
+# Side by side, not one after the other: on a shared machine the cost of a
+# tick (a wake-up from idle, caches other programs have emptied) moved by up to
+# 2x from one half minute to the next, and read in the same window both carry
+# the same load. They do not disturb each other: a move of zero distance
+# changes nothing another program sees but the idle time, and each ran about
+# as much per minute alone as beside the other. Their 900 ms timers keep one
+# offset for a whole round, and the one that fires just after the other may
+# find Wine's shared code still in the cache; so each round starts both afresh,
+# the first one alternating.
+# wineserver's work for the calls is not counted: it wakes every 16 ms to
+# update the clock Windows programs share, which alone costs it 100-350 ms per
+# minute, moving by more than a whole tick's share between windows. Its time
+# is kept in the raw output (server_ns).
+# Prints "round=N first=... ovq_ns=... min_ns=... elapsed_ns=... server_ns=...".
+cpu_round() {
+    local position=$1 round=$2 ovq_args=() min_args=() ovq_pid min_pid
+    if [[ $position == on ]]; then
+        ovq_args=(-s)
+        min_args=(on)
+    fi
+    if ((round % 2)); then
+        cpu_start "$OVQ_EXE" "$OVQ_CLASS" "${ovq_args[@]}"
+        ovq_pid=$STARTED_PID
+        cpu_start "$WIN_BUILD/tick-min.exe" "$TICK_CLASS" "${min_args[@]}"
+        min_pid=$STARTED_PID
+    else
+        cpu_start "$WIN_BUILD/tick-min.exe" "$TICK_CLASS" "${min_args[@]}"
+        min_pid=$STARTED_PID
+        cpu_start "$OVQ_EXE" "$OVQ_CLASS" "${ovq_args[@]}"
+        ovq_pid=$STARTED_PID
+    fi
+    if [[ $position == on ]]; then
+        # ovq's title becomes the command text once its own arguments have run.
+        probe title | grep -qx 'title=ovq -s' || broken "ovq.exe -s did not run its argument"
+    fi
+    sleep "$(awk -v ms="$CPU_SETTLE_MS" 'BEGIN { print ms / 1000 }')"
+    local server_pid o0 m0 s0 t0 o1 m1 s1 t1 ovq_tids min_tids tid
+    server_pid=$(ovq_read "$OVQ_WINE_STATE/wineserver.pid")
+    read_run "$ovq_pid" && o0=$RUN_NS ovq_tids=$RUN_TIDS
+    read_run "$min_pid" && m0=$RUN_NS min_tids=$RUN_TIDS
+    read_run "$server_pid" && s0=$RUN_NS
+    t0=$(date +%s%N)
+    sleep "$(awk -v ms="$CPU_ROUND_MS" 'BEGIN { print ms / 1000 }')"
+    read_run "$ovq_pid" && o1=$RUN_NS
+    # A thread that ended in the window would take its time with it.
+    for tid in ${ovq_tids//,/ }; do
+        [[ ,$RUN_TIDS == *,$tid,* ]] || broken "a thread of ovq.exe ended during the CPU window"
+    done
+    ovq_tids=$RUN_TIDS
+    read_run "$min_pid" && m1=$RUN_NS
+    for tid in ${min_tids//,/ }; do
+        [[ ,$RUN_TIDS == *,$tid,* ]] || broken "a thread of tick-min.exe ended during the CPU window"
+    done
+    min_tids=$RUN_TIDS
+    read_run "$server_pid" && s1=$RUN_NS
+    t1=$(date +%s%N)
+    cpu_stop "$OVQ_CLASS" "$ovq_pid"
+    cpu_stop "$TICK_CLASS" "$min_pid"
+    CPU_PIDS=()
+    echo "round=$round first=$( ((round % 2)) && echo ovq || echo tick-min) ovq_ns=$((o1 - o0)) min_ns=$((m1 - m0)) elapsed_ns=$((t1 - t0)) server_ns=$((s1 - s0)) ovq_threads=$(tr -cd , <<<"$ovq_tids" | wc -c) min_threads=$(tr -cd , <<<"$min_tids" | wc -c)"
+}
+
+# cpu_figures FILE: "ovq-ms/min min-ms/min ratio r1 r2 r3" over the rounds of
+# FILE: each program's time over all rounds per minute of the windows, their
+# ratio, and the ratio of each round.
+cpu_figures() {
+    awk '
+        /^round=/ {
+            for (i = 1; i <= NF; i++) { split($i, kv, "="); v[kv[1]] = kv[2] }
+            o += v["ovq_ns"]; m += v["min_ns"]; e += v["elapsed_ns"]
+            blocks = blocks sprintf(" %.2f", v["min_ns"] > 0 ? v["ovq_ns"] / v["min_ns"] : 0)
+        }
+        END {
+            if (m <= 0 || e <= 0) { print "zero"; exit }
+            printf "%.1f %.1f %.2f%s\n", o * 60000 / e, m * 60000 / e, o / m, blocks
+        }' "$1"
+}
+
 # wine_figures FLAVOUR: the Wine rows of one build, each named with FLAVOUR, in
 # a Wine environment of its own kind that is stopped afterwards.
 wine_figures() {
@@ -264,11 +415,24 @@ wine_figures() {
     HANDOFF_WIN=$(ovq_wine_path "$WIN_BUILD/handoff-min.exe")
     WINDOW_WIN=$(ovq_wine_path "$WIN_BUILD/window-min.exe")
 
-    # start-up: process creation until the hidden window exists
+    # start-up: from CreateProcess until the message loop takes a WM_CLOSE posted
+    # the moment the window appears (and, for comparison with earlier runs,
+    # until the window exists), each start after the shell, the X server and
+    # wineserver have become quiet
+    local shell_pid xvfb_pid server_pid
+    shell_pid=$(prefix_shell_pid) || broken "no explorer.exe of the prefix $WINEPREFIX is running"
+    xvfb_pid=$(ovq_read "$OVQ_WINE_STATE/xvfb.pid")
+    server_pid=$(ovq_read "$OVQ_WINE_STATE/wineserver.pid")
     say "$flavour: start-up: $STARTUP_PAIRS pairs of ovq.exe and window-min.exe"
-    measure startup bench-startup "$STARTUP_PAIRS" "$OVQ_WIN" "$OVQ_CLASS" "$WINDOW_WIN" "$MIN_CLASS"
+    measure startup bench-startup "$STARTUP_PAIRS" "$OVQ_WIN" "$OVQ_CLASS" "$WINDOW_WIN" "$MIN_CLASS" \
+        "$shell_pid" "$xvfb_pid" "$server_pid"
+    if grep -Eq 'a_quiet=0|b_quiet=0' "$RAW/$flavour-startup.txt"; then
+        say "$flavour: some starts began before the shell, X and wineserver were quiet (see $RAW/$flavour-startup.txt)"
+    fi
     read -r s_ovq s_min s_ratio s_b1 s_b2 s_b3 s_lo s_lmin s_lratio < <(compare "$RAW/$flavour-startup.txt" a_ms b_ms "$STARTUP_PAIRS")
     need "$s_ratio" "the start-up ratio"
+    read -r sw_ovq sw_min sw_ratio sw_b1 sw_b2 sw_b3 sw_lo sw_lmin sw_lratio < <(compare "$RAW/$flavour-startup.txt" a_window_ms b_window_ms "$STARTUP_PAIRS")
+    need "$sw_ratio" "the start-up ratio until the window exists"
 
     # memory: both resident for 10 s, then PagefileUsage as another process sees it
     say "$flavour: memory: $MEMORY_ROUNDS rounds of ovq.exe and window-min.exe, read after $((MEMORY_AFTER_MS / 1000)) s"
@@ -278,22 +442,23 @@ wine_figures() {
     read -r w_ovq w_min w_ratio w_b1 w_b2 w_b3 _ _ _ < <(compare "$RAW/$flavour-memory.txt" a_workingset b_workingset "$MEMORY_ROUNDS")
     need "$w_ratio" "the working-set ratio"
 
-    # The resident copy for the CPU time and the hand-off, started the way a user does.
+    # CPU time: ovq.exe and tick-min.exe resident side by side, switch off, then on.
+    say "$flavour: resident CPU time: $CPU_ROUNDS rounds of $((CPU_ROUND_MS / 1000)) s of ovq.exe and tick-min.exe side by side, switch off, then on"
+    for position in off on; do
+        : >"$RAW/$flavour-cpu-$position.txt"
+        for ((round = 1; round <= CPU_ROUNDS; round++)); do
+            cpu_round "$position" "$round" >>"$RAW/$flavour-cpu-$position.txt"
+        done
+    done
+    read -r c_off_ovq c_off_min c_off_ratio c_off_blocks < <(cpu_figures "$RAW/$flavour-cpu-off.txt")
+    need "$c_off_ratio" "the CPU ratio with the switch off"
+    read -r c_on_ovq c_on_min c_on_ratio c_on_blocks < <(cpu_figures "$RAW/$flavour-cpu-on.txt")
+    need "$c_on_ratio" "the CPU ratio with the switch on"
+
+    # The resident copy for the hand-off, started the way a user does.
     wine "$OVQ_EXE" </dev/null >"$RAW/$flavour-resident.log" 2>&1 &
     RESIDENT_PID=$!
     probe wait-window 20000 >"$RAW/$flavour-resident-window.txt" || broken "the resident ovq.exe shows no window within 20 s"
-
-    # CPU time: a fresh copy has the switch off; a handed-over "ovq -s" turns it on.
-    say "$flavour: CPU time of the resident copy: $((CPU_WINDOW_MS / 1000)) s with the switch off, then $((CPU_WINDOW_MS / 1000)) s on"
-    measure cpu-off cpu "$OVQ_CLASS" "$CPU_WINDOW_MS"
-    c_off=$(kv cpu_ms "$MEASURED")
-    c_off_min=$(kv cpu_ms_per_minute "$MEASURED")
-    need "$c_off_min" "the CPU time with the switch off"
-    probe settext "ovq -s" >"$RAW/$flavour-switch-on.txt" || broken "could not hand \"ovq -s\" to the resident copy"
-    measure cpu-on cpu "$OVQ_CLASS" "$CPU_WINDOW_MS"
-    c_on=$(kv cpu_ms "$MEASURED")
-    c_on_min=$(kv cpu_ms_per_minute "$MEASURED")
-    need "$c_on_min" "the CPU time with the switch on"
 
     # hand-off: a second launch while the copy runs, until its process has ended
     say "$flavour: hand-off: $HANDOFF_PAIRS pairs of ovq.exe -s and handoff-min.exe"
@@ -310,21 +475,23 @@ wine_figures() {
         "$(printf '%.1f' "$h_ovq") ms" "$(printf '%.1f' "$h_min") ms" "$h_ratio" "$h_b1 $h_b2 $h_b3" "reported"
     row "[$flavour] hand-off, fastest of $HANDOFF_PAIRS runs each" \
         "$(printf '%.1f' "$h_lo") ms" "$(printf '%.1f' "$h_lmin") ms" "$h_lratio" "" "reported"
-    row "[$flavour] start-up to hidden window vs window-min, median of $STARTUP_PAIRS pairs" \
+    row "[$flavour] start-up until the message loop runs vs window-min, median of $STARTUP_PAIRS pairs" \
         "$(printf '%.1f' "$s_ovq") ms" "$(printf '%.1f' "$s_min") ms" "$s_ratio" "$s_b1 $s_b2 $s_b3" "reported"
-    row "[$flavour] start-up, fastest of $STARTUP_PAIRS runs each" \
+    row "[$flavour] start-up until the message loop runs, fastest of $STARTUP_PAIRS runs each" \
         "$(printf '%.1f' "$s_lo") ms" "$(printf '%.1f' "$s_lmin") ms" "$s_lratio" "" "reported"
+    row "[$flavour] start-up until the window exists (inside CreateWindowEx), median" \
+        "$(printf '%.1f' "$sw_ovq") ms" "$(printf '%.1f' "$sw_min") ms" "$sw_ratio" "$sw_b1 $sw_b2 $sw_b3" "reported"
+    row "[$flavour] start-up until the window exists, fastest of $STARTUP_PAIRS runs each" \
+        "$(printf '%.1f' "$sw_lo") ms" "$(printf '%.1f' "$sw_lmin") ms" "$sw_lratio" "" "reported"
     row "[$flavour] memory after 10 s, PagefileUsage, median of $MEMORY_ROUNDS rounds" \
         "$(kib "$m_ovq")" "$(kib "$m_min")" "$m_ratio" "$m_b1 $m_b2 $m_b3 (per round)" "reported"
     row "[$flavour] memory after 10 s, WorkingSetSize (shared DLLs included)" \
         "$(kib "$w_ovq")" "$(kib "$w_min")" "$w_ratio" "$w_b1 $w_b2 $w_b3 (per round)" "reported"
-    # Wine counts thread times in 10 ms steps; a window shorter than a minute is scaled.
-    cpu_how="measured over $((CPU_WINDOW_MS / 1000)) s"
-    ((CPU_WINDOW_MS == 60000)) || cpu_how="$cpu_how, scaled"
-    row "[$flavour] resident CPU time per minute, switch off ($cpu_how)" \
-        "$c_off_min ms/min ($c_off ms in $((CPU_WINDOW_MS / 1000)) s, 10 ms steps)" "" "" "" "reported"
-    row "[$flavour] resident CPU time per minute, switch on ($cpu_how)" \
-        "$c_on_min ms/min ($c_on ms in $((CPU_WINDOW_MS / 1000)) s, 10 ms steps)" "" "" "" "reported"
+    local cpu_how="$CPU_ROUNDS rounds of $((CPU_ROUND_MS / 1000)) s side by side"
+    row "[$flavour] resident CPU time per minute, switch off, $cpu_how" \
+        "$c_off_ovq ms/min" "$c_off_min ms/min" "$c_off_ratio" "$c_off_blocks (per round)" "reported"
+    row "[$flavour] resident CPU time per minute, switch on, $cpu_how" \
+        "$c_on_ovq ms/min" "$c_on_min ms/min" "$c_on_ratio" "$c_on_blocks (per round)" "reported"
     wine_down
 }
 
@@ -357,9 +524,13 @@ commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
             }
         }'
     printf '\nWine figures: times from CreateProcess inside Wine (QueryPerformanceCounter in probe.exe),\n'
-    printf 'pairs alternating ovq / minimal program; ratio = ovq median / minimal median; the blocks are\n'
-    printf 'consecutive thirds of the pairs; "fastest" is the smallest time of each program over all its\n'
-    printf 'runs, which the load of other programs on the machine moves least. Memory as another process\n'
-    printf 'reads it under Wine 8 (PrivateUsage reads 0 there). CPU: user + kernel time of its threads.\n'
+    printf 'pairs of ovq / minimal program (start-up: in alternating order, each start after the shell,\n'
+    printf 'X and wineserver are quiet); ratio = ovq median / minimal median; the blocks are consecutive\n'
+    printf 'thirds of the pairs; "fastest" is the smallest time of each program over all its runs. Start-up\n'
+    printf 'ends when the message loop takes a WM_CLOSE posted the moment the window appeared. Memory as\n'
+    printf 'another process reads it under Wine 8 (PrivateUsage reads 0 there).\n'
+    printf 'CPU: the run time Linux keeps for the threads of each program'"'"'s Unix process (ns), both\n'
+    printf 'programs resident side by side over the same window, started afresh each round; wineserver'"'"'s\n'
+    printf 'share is not included.\n'
 } | tee "$OUT/bench.txt"
 say "saved to $OUT/bench.txt (raw measurements in $RAW/); $((SECONDS - started)) s in all"

@@ -1,9 +1,8 @@
 // Measurements for ./bench.sh (see Measure.h).
 //
-// Under Wine 8 another process's PrivateUsage reads 0 and GetProcessTimes gives
-// the caller's own times, so memory is read as PagefileUsage (the resident
-// anonymous memory, which does move) and CPU time as the sum of GetThreadTimes
-// over the process's threads (10 ms resolution).
+// Under Wine 8 another process's PrivateUsage reads 0, so memory is read as
+// PagefileUsage (the resident anonymous memory, which does move). CPU time is
+// read by ./bench.sh itself, from Linux (/proc/<pid>/task/*/schedstat).
 
 #include "Measure.h"
 
@@ -11,9 +10,11 @@
 #define PSAPI_VERSION 2
 #include <windows.h>
 #include <psapi.h>
-#include <tlhelp32.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "ProbeOutput.h"
 
@@ -106,21 +107,121 @@ void SettleShell() {
     if (taskbar) SendMessageTimeoutA(taskbar, WM_NULL, 0, 0, SMTO_NORMAL, kExitDeadlineMs, &result);
 }
 
-// Starts a program and returns the milliseconds until its window exists.
-bool TimeStartup(const char* exe, const char* windowClass, double* ms) {
+// The Linux processes whose work would fall into the next start's time: the
+// shell (explorer), the X server and wineserver. Their run time is read as Linux
+// keeps it, in nanoseconds per thread, through Wine's drive Z: (the Unix root).
+struct Watched {
+    std::vector<unsigned long> unixPids;
+};
+
+unsigned long long UnixRunNs(unsigned long unixPid) {
+    char pattern[64];
+    std::snprintf(pattern, sizeof pattern, "Z:\\proc\\%lu\\task\\*", unixPid);
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA(pattern, &entry);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    unsigned long long total = 0;
+    do {
+        if (entry.cFileName[0] == '.') continue;
+        char path[128];
+        std::snprintf(path, sizeof path, "Z:\\proc\\%lu\\task\\%s\\schedstat", unixPid, entry.cFileName);
+        HANDLE file =
+            CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) continue;
+        char text[128];
+        DWORD got = 0;
+        if (ReadFile(file, text, sizeof text - 1, &got, nullptr)) {
+            text[got] = '\0';
+            total += std::strtoull(text, nullptr, 10);  // the first field: time on a CPU
+        }
+        CloseHandle(file);
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+    return total;
+}
+
+unsigned long long WatchedRunNs(const Watched& watched) {
+    unsigned long long total = 0;
+    for (unsigned long pid : watched.unixPids)
+        total += UnixRunNs(pid);
+    return total;
+}
+
+// Waits until the watched processes together have run less than 2 ms in 100 ms
+// (2 % of one core; wineserver alone wakes every 16 ms to update the clock it
+// shares, about 0.3 ms in 100 ms): what the previous program left them to do,
+// such as the shell's work after its tray icon went, is done. Returns the milliseconds waited; quiet is false when
+// they were still busy after kQuietDeadlineMs.
+const DWORD kQuietSampleMs = 100;
+const unsigned long long kQuietNs = 2000000;
+const DWORD kQuietDeadlineMs = 5000;
+
+double WaitQuiet(const Watched& watched, bool* quiet) {
+    LARGE_INTEGER begin = Now();
+    *quiet = true;
+    if (watched.unixPids.empty()) return 0;
+    DWORD start = GetTickCount();
+    unsigned long long before = WatchedRunNs(watched);
+    for (;;) {
+        Sleep(kQuietSampleMs);
+        unsigned long long after = WatchedRunNs(watched);
+        if (after - before < kQuietNs) break;
+        if (GetTickCount() - start >= kQuietDeadlineMs) {
+            *quiet = false;
+            break;
+        }
+        before = after;
+    }
+    return Milliseconds(begin, Now());
+}
+
+// One start, timed from the same two events for every program: from just before
+// CreateProcess until its window exists, and until its message loop has taken a
+// WM_CLOSE posted the moment the window appeared. A posted message is taken only
+// by GetMessage, so the window goes when the program has done all its start-up
+// and entered its loop; DefWindowProc then destroys it at once. Before the
+// start, the shell, the X server and wineserver are let finish what the program
+// before left them (WaitQuiet); how long that took and how much they ran during
+// the start are kept with the times.
+struct StartupTimes {
+    double windowMs;
+    double loopMs;
+    double quietMs;
+    bool quiet;
+    double watchedCpuMs;
+};
+
+bool TimeStartup(const char* exe, const char* windowClass, const Watched& watched, StartupTimes* times) {
     SettleShell();
+    times->quietMs = WaitQuiet(watched, &times->quiet);
+    unsigned long long watchedBefore = WatchedRunNs(watched);
     Started started = {};
     LARGE_INTEGER begin = Now();
     if (!Start(Quoted(exe), &started)) return false;
     HWND window = nullptr;
     bool found = WaitForWindow(started, windowClass, &window);
-    *ms = Milliseconds(begin, Now());
+    times->windowMs = Milliseconds(begin, Now());
     if (!found) {
         TerminateProcess(started.process, 1);
         CloseHandle(started.process);
         return false;
     }
-    return Close(&started, window);
+    bool posted = PostMessageA(window, WM_CLOSE, 0, 0) != FALSE;
+    // Polled as the window was; once the process has ended, its window is gone too.
+    bool gone = false;
+    while (posted && !gone && Milliseconds(begin, Now()) < kWindowDeadlineMs)
+        gone = !IsWindow(window) || WaitForSingleObject(started.process, 1) == WAIT_OBJECT_0;
+    times->loopMs = Milliseconds(begin, Now());
+    times->watchedCpuMs = static_cast<double>(WatchedRunNs(watched) - watchedBefore) / 1e6;
+    bool ended = gone && WaitForSingleObject(started.process, kExitDeadlineMs) == WAIT_OBJECT_0;
+    if (!ended) {
+        out("error=process %lu did not take the posted WM_CLOSE and end; terminated",
+            static_cast<unsigned long>(started.pid));
+        TerminateProcess(started.process, 1);
+        WaitForSingleObject(started.process, kExitDeadlineMs);
+    }
+    CloseHandle(started.process);
+    return ended;
 }
 
 bool NoWindowOf(const char* windowClass) {
@@ -155,48 +256,33 @@ bool ReadMemory(HANDLE process, PROCESS_MEMORY_COUNTERS* counters) {
     return false;
 }
 
-// User and kernel time of every thread of the process, in 100 ns units.
-bool ProcessCpu(DWORD pid, unsigned long long* total, unsigned* threads) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) {
-        out("error=CreateToolhelp32Snapshot failed (%lu)", static_cast<unsigned long>(GetLastError()));
-        return false;
-    }
-    *total = 0;
-    *threads = 0;
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID != pid) continue;
-        HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID);
-        if (!thread) continue;
-        FILETIME created, exited, kernel, user;
-        if (GetThreadTimes(thread, &created, &exited, &kernel, &user)) {
-            auto value = [](const FILETIME& t) {
-                return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-            };
-            *total += value(kernel) + value(user);
-            ++*threads;
-        }
-        CloseHandle(thread);
-    }
-    CloseHandle(snapshot);
-    if (*threads == 0) {
-        out("error=no thread of process %lu could be read", static_cast<unsigned long>(pid));
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
-int cmdBenchStartup(unsigned long pairs, const char* exeA, const char* classA, const char* exeB, const char* classB) {
+int cmdBenchStartup(unsigned long pairs, const char* exeA, const char* classA, const char* exeB, const char* classB,
+                    int watchedCount, char** watchedPids) {
+    Watched watched;
+    for (int i = 0; i < watchedCount; ++i) {
+        unsigned long pid = 0;
+        if (!parseNumber(watchedPids[i], &pid) || UnixRunNs(pid) == 0) {
+            out("error=the run time of Unix process %s cannot be read", watchedPids[i]);
+            return kNo;
+        }
+        watched.unixPids.push_back(pid);
+    }
     if (!NoWindowOf(classA) || !NoWindowOf(classB)) return kNo;
-    // One pair first that is not counted: it reads both programs into the file cache.
+    // One pair first that is not counted: it reads both programs into the file
+    // cache. The order alternates (A B, B A, ...), so neither program always
+    // follows the other.
     for (unsigned long i = 0; i <= pairs; ++i) {
-        double a = 0, b = 0;
-        if (!TimeStartup(exeA, classA, &a) || !TimeStartup(exeB, classB, &b)) return kNo;
-        out("%s=%lu a_ms=%.3f b_ms=%.3f", i == 0 ? "warmup" : "pair", i, a, b);
+        StartupTimes a = {}, b = {};
+        bool aFirst = i % 2 == 0;
+        bool ok = aFirst ? TimeStartup(exeA, classA, watched, &a) && TimeStartup(exeB, classB, watched, &b)
+                         : TimeStartup(exeB, classB, watched, &b) && TimeStartup(exeA, classA, watched, &a);
+        if (!ok) return kNo;
+        out("%s=%lu first=%s a_ms=%.3f b_ms=%.3f a_window_ms=%.3f b_window_ms=%.3f a_quiet_ms=%.0f b_quiet_ms=%.0f "
+            "a_quiet=%d b_quiet=%d a_watched_cpu_ms=%.3f b_watched_cpu_ms=%.3f",
+            i == 0 ? "warmup" : "pair", i, aFirst ? "a" : "b", a.loopMs, b.loopMs, a.windowMs, b.windowMs, a.quietMs,
+            b.quietMs, a.quiet ? 1 : 0, b.quiet ? 1 : 0, a.watchedCpuMs, b.watchedCpuMs);
     }
     return kOk;
 }
@@ -244,29 +330,32 @@ int cmdBenchMemory(unsigned long rounds, unsigned long ms, const char* exeA, con
     return kOk;
 }
 
-int cmdCpu(const char* windowClass, unsigned long ms) {
+int cmdBenchWait(const char* windowClass, unsigned long ms) {
+    DWORD begin = GetTickCount();
+    HWND window = nullptr;
+    while ((window = FindWindowA(windowClass, nullptr)) == nullptr) {
+        if (GetTickCount() - begin >= ms) {
+            out("error=no window of class %s within %lu ms", windowClass, ms);
+            return kNo;
+        }
+        Sleep(10);
+    }
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    out("window=0x%lx", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(window)));
+    out("pid=%lu", static_cast<unsigned long>(pid));
+    return kOk;
+}
+
+int cmdBenchClose(const char* windowClass) {
     HWND window = FindWindowA(windowClass, nullptr);
     if (!window) {
         out("error=no window of class %s", windowClass);
         return kNo;
     }
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    unsigned long long before = 0, after = 0;
-    unsigned threadsBefore = 0, threadsAfter = 0;
-    if (!ProcessCpu(pid, &before, &threadsBefore)) return kNo;
-    LARGE_INTEGER begin = Now();
-    Sleep(ms);  // the window of time measured
-    if (!ProcessCpu(pid, &after, &threadsAfter)) return kNo;
-    double elapsed = Milliseconds(begin, Now());
-    double cpu = static_cast<double>(after - before) / 10000.0;
-    out("pid=%lu", static_cast<unsigned long>(pid));
-    out("threads=%u", threadsAfter);
-    out("elapsed_ms=%.1f", elapsed);
-    out("cpu_ms=%.1f", cpu);
-    out("cpu_ms_per_minute=%.1f", cpu * 60000.0 / elapsed);
-    // Everything since the process started, so a reader can tell a quiet
-    // process from times that cannot be read at all.
-    out("cpu_total_ms=%.1f", static_cast<double>(after) / 10000.0);
+    if (!PostMessageA(window, WM_CLOSE, 0, 0)) {
+        out("error=WM_CLOSE could not be posted (%lu)", static_cast<unsigned long>(GetLastError()));
+        return kNo;
+    }
     return kOk;
 }

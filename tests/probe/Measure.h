@@ -1,15 +1,20 @@
 // Measurements for ./bench.sh, taken inside Wine so that the `wine` launcher's
 // own start-up is not part of them. The commands that compare two programs run
-// them in alternating pairs (A, B, A, B, ...) and print one line per pair
+// them in pairs (A then B; bench-startup alternates the order) and print one line per pair
 // ("pair=N ..."), after one uncounted pair ("warmup=0 ...") that reads both
 // programs into the file cache; ./bench.sh takes the medians. Times come from QueryPerformanceCounter.
 
 #pragma once
 
-// bench-startup <pairs> <exeA> <classA> <exeB> <classB>: the time from
-// CreateProcess until a window of the class exists (polled every millisecond),
-// for each program of each pair; each copy is then closed by WM_CLOSE.
-int cmdBenchStartup(unsigned long pairs, const char* exeA, const char* classA, const char* exeB, const char* classB);
+// bench-startup <pairs> <exeA> <classA> <exeB> <classB> [<Unix pid>...]: for each
+// program of each pair, the time from CreateProcess until a window of the class
+// exists (a_window_ms) and until the program's message loop has taken a WM_CLOSE
+// posted at that moment and the window is gone (a_ms), both polled every
+// millisecond. Before each start it waits until the Linux processes given (the
+// shell, the X server, wineserver) are quiet, so that no program's time carries
+// the work the one before it left them.
+int cmdBenchStartup(unsigned long pairs, const char* exeA, const char* classA, const char* exeB, const char* classB,
+                    int watchedCount, char** watchedPids);
 
 // bench-exit <pairs> <command line A> <command line B>: the time from
 // CreateProcess until the process has ended, and its exit code.
@@ -22,6 +27,10 @@ int cmdBenchExit(unsigned long pairs, const char* commandA, const char* commandB
 int cmdBenchMemory(unsigned long rounds, unsigned long ms, const char* exeA, const char* classA, const char* exeB,
                    const char* classB);
 
-// cpu <class> <ms>: the CPU time (user and kernel, summed over the threads of
-// the process that owns the window of the class) spent during ms.
-int cmdCpu(const char* windowClass, unsigned long ms);
+// bench-wait <class> <ms>: polls every 10 ms for a window of the class, hidden
+// or not, and prints it and the Windows id of its process.
+int cmdBenchWait(const char* windowClass, unsigned long ms);
+
+// bench-close <class>: posts WM_CLOSE to the window of the class; the caller
+// waits for the process to end.
+int cmdBenchClose(const char* windowClass);

@@ -159,17 +159,6 @@ Look look(const std::wstring& entry, const std::string& expected, DWORD idleMs) 
     return seen;
 }
 
-void printText(const char* key, const std::string& ansi) {
-    std::wstring wide;
-    if (!ansi.empty()) {
-        int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-        wide.resize(n > 0 ? static_cast<size_t>(n) : 0);
-        if (n > 0) MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &wide[0], n);
-    }
-    out("%s=%s", key, wideToUtf8(wide.data(), wide.size()).c_str());
-    out("%s_hex=%s", key, toHex(ansi).c_str());
-}
-
 }  // namespace
 
 int cmdWaitStarted(DWORD ms, int argc, char** argv) {

@@ -128,25 +128,6 @@ bool fromHex(const char* hex, std::string* bytes) {
     return true;
 }
 
-// ANSI (code page of the process, 932 in the test prefix) to UTF-8 for printing.
-std::string ansiToUtf8(const std::string& ansi) {
-    if (ansi.empty()) return ansi;
-    int wideLen = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-    if (wideLen <= 0) return ansi;
-    std::wstring wide(static_cast<size_t>(wideLen), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &wide[0], wideLen);
-    int len = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLen, nullptr, 0, nullptr, nullptr);
-    if (len <= 0) return ansi;
-    std::string utf8(static_cast<size_t>(len), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLen, &utf8[0], len, nullptr, nullptr);
-    return utf8;
-}
-
-void printText(const char* key, const std::string& ansi) {
-    out("%s=%s", key, ansiToUtf8(ansi).c_str());
-    out("%s_hex=%s", key, toHex(ansi).c_str());
-}
-
 HWND findApp() { return FindWindowA(kAppClass, nullptr); }
 
 HWND findAppOrReport() {

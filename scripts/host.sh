@@ -2,13 +2,17 @@
 # shellcheck shell=bash
 # What this Linux host can run of ovq: the one place that asks, once.
 #
-# Source it and call the functions; their answers are exported, so that the
-# programs a command starts (ctest, the tests, Wine's scripts) reuse them
-# instead of asking again:
-#   ovq_host_ia32     whether the kernel runs 32-bit (i386) user code: it runs
-#                     a tiny i386 program. Sets OVQ_HOST_IA32 (1 or 0) and, when
-#                     0, OVQ_HOST_IA32_WHY (the kernel's reason, one line).
-#                     Returns 0 when i386 code runs.
+# Source it and call the functions. What the host is (its kernel, its Wine
+# loaders) is asked once and exported, so that the programs a command starts
+# (ctest, the tests, Wine's scripts) reuse it instead of asking again; what is
+# made of it (which Wine, which flavour) is worked out afresh at every call, so
+# that a caller's OVQ_NO_IA32 is honoured at every depth, also where an outer
+# script has already asked:
+#   ovq_host_ia32     whether 32-bit (i386) user code may run here: the kernel
+#                     runs it (a tiny i386 program is run once) and OVQ_NO_IA32
+#                     is not 1. Sets OVQ_HOST_IA32 (1 or 0) and, when 0,
+#                     OVQ_HOST_IA32_WHY (the reason, one line). Returns 0 when
+#                     i386 code runs.
 #   ovq_host_wine     which Wine loaders start here (after scripts/install-deps.sh):
 #                     OVQ_WINE32 and OVQ_WINE64 name the 32-bit and the 64-bit
 #                     loader, or are empty when that loader cannot start.
@@ -22,23 +26,33 @@
 #
 # OVQ_NO_IA32=1 makes it answer "no 32-bit" on any host, so that what a host
 # without IA-32 emulation does can be tried on one that runs both.
+#
+# The facts asked once, exported (tests/scripts/host-decision.sh sets them to
+# try every kind of host on any one):
+#   OVQ_KERNEL_IA32 (1 or 0) and OVQ_KERNEL_IA32_WHY   the kernel runs i386 code
+#   OVQ_WINE32_STARTS, OVQ_WINE64_STARTS (1 or 0)       each Wine loader starts
+# The loaders asked are OVQ_WINE32_LOADER and OVQ_WINE64_LOADER.
 
-OVQ_WINE32_LOADER=/usr/lib/wine/wine
-OVQ_WINE64_LOADER=/usr/lib/wine/wine64
+OVQ_WINE32_LOADER=${OVQ_WINE32_LOADER:-/usr/lib/wine/wine}
+OVQ_WINE64_LOADER=${OVQ_WINE64_LOADER:-/usr/lib/wine/wine64}
 
 ovq_host_ia32() {
-    if [[ -z ${OVQ_HOST_IA32:-} ]]; then
-        OVQ_HOST_IA32=1 OVQ_HOST_IA32_WHY=
-        if [[ ${OVQ_NO_IA32:-0} == 1 ]]; then
-            OVQ_HOST_IA32=0 OVQ_HOST_IA32_WHY="32-bit code is switched off by OVQ_NO_IA32=1"
-        else
-            local why
-            if ! why=$(_ovq_run_i386); then
-                OVQ_HOST_IA32=0 OVQ_HOST_IA32_WHY=$why
-            fi
+    if [[ -z ${OVQ_KERNEL_IA32:-} ]]; then
+        OVQ_KERNEL_IA32=1 OVQ_KERNEL_IA32_WHY=
+        local why
+        if ! why=$(_ovq_run_i386); then
+            OVQ_KERNEL_IA32=0 OVQ_KERNEL_IA32_WHY=$why
         fi
-        export OVQ_HOST_IA32 OVQ_HOST_IA32_WHY
+        export OVQ_KERNEL_IA32 OVQ_KERNEL_IA32_WHY
     fi
+    if [[ ${OVQ_NO_IA32:-0} == 1 ]]; then
+        OVQ_HOST_IA32=0 OVQ_HOST_IA32_WHY="32-bit code is switched off by OVQ_NO_IA32=1"
+    elif [[ $OVQ_KERNEL_IA32 == 1 ]]; then
+        OVQ_HOST_IA32=1 OVQ_HOST_IA32_WHY=
+    else
+        OVQ_HOST_IA32=0 OVQ_HOST_IA32_WHY=${OVQ_KERNEL_IA32_WHY:-the kernel runs no i386 code}
+    fi
+    export OVQ_HOST_IA32 OVQ_HOST_IA32_WHY
     [[ $OVQ_HOST_IA32 == 1 ]]
 }
 
@@ -58,7 +72,7 @@ _ovq_run_i386() {
     rm -rf "$dir"
     ((rc == 0)) && return 0
     local kernel
-    kernel=$(dmesg 2>/dev/null | grep -i 'IA-32 emulation' | tail -n1 | sed 's/^\[[^]]*\] *//')
+    kernel=$(LC_ALL=C dmesg 2>/dev/null | grep -i 'IA-32 emulation' | tail -n1 | sed 's/^\[[^]]*\] *//')
     if [[ -n $kernel ]]; then
         printf 'the kernel says: %s\n' "$kernel"
     else
@@ -67,17 +81,29 @@ _ovq_run_i386() {
     return 1
 }
 
+# _ovq_starts LOADER: whether the Wine loader starts (prints its version).
+_ovq_starts() { "$1" --version >/dev/null 2>&1 && echo 1 || echo 0; }
+
 ovq_host_wine() {
-    [[ -n ${OVQ_HOST_WINE_CHECKED:-} ]] && return 0
+    # The 32-bit loader is tried only where the kernel runs i386 code: elsewhere
+    # it cannot start, and trying it costs a failed exec.
+    if [[ -z ${OVQ_WINE32_STARTS:-} ]]; then
+        OVQ_WINE32_STARTS=0
+        ovq_host_ia32 || true
+        [[ $OVQ_KERNEL_IA32 == 1 ]] && OVQ_WINE32_STARTS=$(_ovq_starts "$OVQ_WINE32_LOADER")
+        export OVQ_WINE32_STARTS
+    fi
+    if [[ -z ${OVQ_WINE64_STARTS:-} ]]; then
+        OVQ_WINE64_STARTS=$(_ovq_starts "$OVQ_WINE64_LOADER")
+        export OVQ_WINE64_STARTS
+    fi
     OVQ_WINE32= OVQ_WINE64=
-    if ovq_host_ia32 && "$OVQ_WINE32_LOADER" --version >/dev/null 2>&1; then
+    if ovq_host_ia32 && [[ $OVQ_WINE32_STARTS == 1 ]]; then
         OVQ_WINE32=$OVQ_WINE32_LOADER
     fi
-    if "$OVQ_WINE64_LOADER" --version >/dev/null 2>&1; then
-        OVQ_WINE64=$OVQ_WINE64_LOADER
-    fi
-    OVQ_HOST_WINE_CHECKED=1
-    export OVQ_WINE32 OVQ_WINE64 OVQ_HOST_WINE_CHECKED
+    [[ $OVQ_WINE64_STARTS == 1 ]] && OVQ_WINE64=$OVQ_WINE64_LOADER
+    export OVQ_WINE32 OVQ_WINE64
+    return 0
 }
 
 # shellcheck disable=SC2034

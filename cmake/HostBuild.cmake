@@ -49,3 +49,16 @@ set_tests_properties(style.format PROPERTIES TIMEOUT 120)
 list(TRANSFORM OVQ_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/ OUTPUT_VARIABLE ovq_source_paths)
 add_test(NAME style.tidy COMMAND bash ${CMAKE_SOURCE_DIR}/tests/style/check-tidy.sh ${CMAKE_BINARY_DIR} ${ovq_source_paths})
 set_tests_properties(style.tidy PROPERTIES TIMEOUT 300)
+
+# The scripts' decisions, tried without Wine: which path each kind of host
+# takes (scripts/host.sh), and that a Wine state directory of one kind is never
+# taken over by a run of the other (scripts/wine-env.sh).
+foreach(script host-decision wine-state)
+    add_test(NAME scripts.${script} COMMAND bash ${CMAKE_SOURCE_DIR}/tests/scripts/${script}.sh)
+    set_tests_properties(scripts.${script} PROPERTIES TIMEOUT 60 LABELS scripts)
+endforeach()
+
+# The package versions installer/make-msi.sh takes and refuses (wixl and
+# msitools, which scripts/install-deps.sh installs).
+add_test(NAME installer.versions COMMAND bash ${CMAKE_SOURCE_DIR}/tests/release/make-msi-versions.sh)
+set_tests_properties(installer.versions PROPERTIES TIMEOUT 120 LABELS installer)

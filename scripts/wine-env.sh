@@ -22,6 +22,8 @@
 #                       process ever inherits a caller's stdout/stderr)
 #   keeper.pid          a probe.exe window that keeps the virtual desktop and its
 #                       taskbar up between programs
+#   kind                win32 or win64: the kind the directory was set up for; a
+#                       run of the other kind leaves it alone (ovq_state_claim)
 #   *.log               their output
 # Background processes are started with setsid, stdin from /dev/null and output to
 # the logs, and are stopped by their recorded ids.
@@ -116,6 +118,7 @@ ovq_stop_pid() {
 # ovq.exe that never ran. Without randomization the heap starts right after the
 # loader, 47 MiB below that address.
 ovq_loader_setup() {
+    ovq_state_claim || return 1
     if ! ovq_host_loader "$OVQ_WINE_ARCH"; then
         ovq_log "$OVQ_HOST_NO_WINE_WHY"
         return 1
@@ -130,6 +133,28 @@ ovq_loader_setup() {
         printf '%s\n' "$script" >"$OVQ_WINE_STATE/bin/wine.new"
         chmod +x "$OVQ_WINE_STATE/bin/wine.new"
         mv -f "$OVQ_WINE_STATE/bin/wine.new" "$OVQ_WINE_STATE/bin/wine"
+    fi
+}
+
+# ovq_state_claim: the state directory is this kind's (OVQ_WINE_ARCH), or is
+# made this kind's. A state directory belongs to the kind it was first set up
+# for (its file kind; older ones say it in prefix.ready): one of another kind is
+# never touched, since its prefix, its loader and its wineserver belong to
+# another suite or another run. The caller is told to give this run a state
+# directory of its own.
+ovq_state_claim() {
+    local kind
+    kind=$(ovq_read "$OVQ_WINE_STATE/kind")
+    if [[ -z $kind ]]; then
+        kind=$(sed -n '1s/^prefix-settings [0-9]* \(win32\|win64\) .*/\1/p' "$OVQ_WINE_STATE/prefix.ready" 2>/dev/null)
+    fi
+    if [[ -n $kind && $kind != "$OVQ_WINE_ARCH" ]]; then
+        ovq_log "$OVQ_WINE_STATE is set up for $kind, not $OVQ_WINE_ARCH: left as it is;" \
+            "give this $OVQ_WINE_ARCH run a state directory of its own (OVQ_WINE_STATE)"
+        return 1
+    fi
+    if [[ -z $(ovq_read "$OVQ_WINE_STATE/kind") ]]; then
+        mkdir -p "$OVQ_WINE_STATE" && echo "$OVQ_WINE_ARCH" >"$OVQ_WINE_STATE/kind"
     fi
 }
 
@@ -278,7 +303,8 @@ ovq_prefix_init() {
     fi
     ovq_require_tools wine wineserver || return 1
     ovq_wineserver_stop
-    # A prefix of older settings, or of the other kind, is made anew.
+    # A prefix of older settings is made anew (one of the other kind is never
+    # reached here: ovq_state_claim refused it).
     rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     local start log="$OVQ_WINE_STATE/wineboot.log" pid

@@ -18,8 +18,11 @@
 #   dates then say; the files the cabinet holds are copied and dated at that
 #   time too.
 # Windows Installer compares only the first three fields of a version, so the
-# package's version is a.b.(c*1000+d): 0.2.8.4 is 0.2.8004. A version whose
-# fields do not fit (a, b up to 255, c up to 65, d up to 999) is refused.
+# package's version is a.b.(c*1000+d): 0.2.8.4 is 0.2.8004. Its fields must fit
+# Windows Installer's 255.255.65535, and so must the package version one above
+# it, which the package names as the end of the versions it replaces: a and b
+# up to 255, d up to 999, and c*1000+d up to 65534 (65.534 is the last). Any
+# other version is refused in one line, and nothing is written.
 set -euo pipefail
 say() { printf 'make-msi.sh: %s\n' "$*" >&2; }
 
@@ -45,15 +48,17 @@ for tool in wixl msibuild msiinfo faketime sha1sum xxd; do
     command -v "$tool" >/dev/null || { say "$tool is missing (scripts/install-deps.sh installs it)"; exit 1; }
 done
 
-# The version as Windows Installer compares it, and the one above it.
-if ! [[ $version =~ ^([0-9]+)(\.([0-9]+))?(\.([0-9]+))?(\.([0-9]+))?$ ]]; then
-    say "not a version: '$version'"
+# The version as Windows Installer compares it, and the one above it. Each
+# field has at most five digits before it is counted, so that no number
+# wraps around in the shell's arithmetic.
+if ! [[ $version =~ ^([0-9]{1,5})(\.([0-9]{1,5}))?(\.([0-9]{1,5}))?(\.([0-9]{1,5}))?$ ]]; then
+    say "not a version: '$version' (a, a.b, a.b.c or a.b.c.d, in digits)"
     exit 2
 fi
 major=${BASH_REMATCH[1]} minor=${BASH_REMATCH[3]:-0} patch=${BASH_REMATCH[5]:-0} tweak=${BASH_REMATCH[7]:-0}
 major=$((10#$major)) minor=$((10#$minor)) patch=$((10#$patch)) tweak=$((10#$tweak))
-if ((major > 255 || minor > 255 || patch > 65 || tweak > 999)); then
-    say "version $version does not fit a package version (a and b up to 255, c up to 65, d up to 999)"
+if ((major > 255 || minor > 255 || tweak > 999 || patch * 1000 + tweak > 65534)); then
+    say "version $version does not fit a package version (a and b up to 255, d up to 999, c.d up to 65.534)"
     exit 1
 fi
 build=$((patch * 1000 + tweak))

@@ -12,14 +12,19 @@
 #     only once the copy it started has done its start-up: its own window (told
 #     from another copy's by an entry of its environment) waits for input and
 #     has the title its own arguments give once they have run ("ovq" and each
-#     argument after one blank; "ovq" without arguments). When the copy ends
+#     argument after one blank); without arguments, whose title "ovq" the window
+#     has from its first moment, once the copy has also ticked (its zero mouse
+#     move, which comes only from its message loop). When the copy ends
 #     instead, run.sh reports its exit code and returns it (e.g. `./run.sh -x`,
 #     whose -x ends the copy in its start-up; or a copy that found another one
 #     and handed its arguments over, 1).
 #   - a copy running: this launch is a second copy; it hands its arguments to the
 #     running one and run.sh returns its exit code (1).
-# build/wine/<state>/ovq.pid names the copy run.sh started while it runs; a
-# later call removes it once that process has ended.
+# build/wine/<state>/ovq.pid names the running copy that run.sh started: it is
+# written once run.sh knows that its copy is the one that runs, never before,
+# so that of two run.sh started together the one whose copy handed over and
+# ended cannot take the other's record away. A later call removes it once that
+# process has ended.
 # With a working $DISPLAY the programs run in a Wine virtual desktop window on it
 # (taskbar with the notification area); without one in a private Xvfb that later
 # calls reuse (run.sh prints how to stop it). The Wine prefix lives in
@@ -27,6 +32,10 @@
 # OVQ_BUILD_DIR (default build/<preset>) and OVQ_SKIP_BUILD=1 run a build made
 # elsewhere; OVQ_NO_IA32=1 takes the 64-bit path on any host.
 set -euo pipefail
+# Tools are read in the C locale, whatever the caller's (objdump, for one,
+# translates its headers).
+export LC_ALL=C.UTF-8
+unset LANGUAGE
 
 ROOT=$(cd "$(dirname "$0")" && pwd)
 say() { printf 'run.sh: %s\n' "$*" >&2; }
@@ -117,8 +126,6 @@ say "starting ovq.exe $* (log: $log)"
 launch="OVQ_RUN_LAUNCH=run-$$-$(date +%s%N)"
 env "$launch" setsid nohup wine "$OVQ_EXE" "$@" </dev/null >>"$log" 2>&1 &
 pid=$!
-echo "$pid" >"$OVQ_WINE_STATE/ovq.pid"
-echo "$DISPLAY" >"$OVQ_WINE_STATE/ovq.display"
 
 # ended: whether the started ovq has ended (a zombie child counts as ended).
 ended() { ovq_wait_pid_gone "$pid" 0; }
@@ -130,25 +137,32 @@ ended() { ovq_wait_pid_gone "$pid" 0; }
 # end it (-x). Nor does the copy's waiting for input, which Wine signals at its
 # first wait on its message queue, whichever call waits there. Its title does:
 # it becomes the text of its own arguments only after they have run, and never
-# when they end the copy.
+# when they end the copy. Without arguments it is "ovq" from the start, and
+# the copy's first tick tells instead.
 deadline=$(($(ovq_ms) + 60000))
 while :; do
     if ended; then
         rc=0
         wait "$pid" || rc=$?
-        rm -f "$OVQ_WINE_STATE/ovq.pid" "$OVQ_WINE_STATE/ovq.display"
         say "ovq.exe ended with exit code $rc"
         exit "$rc"
     fi
-    seen=$(probe wait-started 500 "$launch" "$@") && ! ended && break
+    # A look of 1.5 s holds one tick of a copy started without arguments.
+    seen=$(probe wait-started 1500 "$launch" "$@") && ! ended && break
     if (($(ovq_ms) >= deadline)); then
         title=$(sed -n 's/^title=//p' <<<"$seen") expected=$(sed -n 's/^expected=//p' <<<"$seen")
         say "ovq.exe (pid $pid) runs, but has not shown the end of its start-up after 60 s" \
-            "(its window's title: '${title:-none read}', its arguments give '$expected'); see $log"
+            "(its window's title: '${title:-none read}', its arguments give '$expected'$(
+                grep -q '^ticked=0' <<<"$seen" && echo "; no tick seen")); see $log"
         exit 3
     fi
 done
 
+# The record, each file written whole and renamed into place.
+echo "$pid" >"$OVQ_WINE_STATE/ovq.pid.$$"
+echo "$DISPLAY" >"$OVQ_WINE_STATE/ovq.display.$$"
+mv -f "$OVQ_WINE_STATE/ovq.display.$$" "$OVQ_WINE_STATE/ovq.display"
+mv -f "$OVQ_WINE_STATE/ovq.pid.$$" "$OVQ_WINE_STATE/ovq.pid"
 say "ovq is running (pid $pid)"
 where
 say "end it with: ./run.sh -x"

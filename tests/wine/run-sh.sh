@@ -18,6 +18,8 @@
 #     its own copy's fate: it runs (the other copy handed over, 1), or it ended
 #     with 1 (it handed over; the other copy runs), never the other's window
 #     taken for its own;
+#   - two ./run.sh started together, four times: exactly one says that ovq runs,
+#     and ovq.pid names its copy once both have returned;
 #   - a stale ovq.pid (naming a process that has ended) is removed, with a line
 #     that says so.
 # run.sh uses this run's Wine state (its prefix, display, wineserver and keeper)
@@ -197,6 +199,41 @@ for round in 1 2 3; do
     ovq_run_second 10000 -x
     wt_expect_eq "$OVQ_EXIT" 1 "round $round: exit code of ovq.exe -x"
     no_copy_left "round $round"
+done
+
+# ---- two ./run.sh together ----
+# Both started at one moment, without arguments: often both start a copy, one
+# of which becomes the running copy while the other ends with 1 (or the later
+# one sees the first one's window and hands over). Whichever run.sh says that
+# ovq runs, ovq.pid names that copy once both have returned: the run.sh whose
+# copy ended must not have taken the record away, nor left its own there.
+
+for round in 1 2 3 4; do
+    runsh_start
+    one=("$RUNSH_PID" "$RUNSH_FILE" "$RUNSH_N")
+    runsh_start
+    two=("$RUNSH_PID" "$RUNSH_FILE" "$RUNSH_N")
+    running=0 own_copies=0
+    for call in one two; do
+        declare -n this=$call
+        RUNSH_PID=${this[0]} RUNSH_FILE=${this[1]} RUNSH_N=${this[2]} RUNSH_ARGS=()
+        runsh_wait
+        case $CLAIM in
+        running) running=$((running + 1)) runner=$CLAIM_PID ;;
+        ended) expect_claim "round $round: the other ./run.sh" ended 1 ;;
+        handed) expect_claim "round $round: the other ./run.sh" handed 1 ;;
+        esac
+        grep -q '^run.sh: starting ovq.exe' "$RUNSH_FILE" && own_copies=$((own_copies + 1))
+        unset -n this
+    done
+    wt_expect_eq "$running" 1 "round $round: ./run.sh calls that say ovq runs"
+    ((running == 1)) &&
+        wt_expect_eq "$(cat "$OVQ_WINE_STATE/ovq.pid" 2>/dev/null)" "$runner" \
+            "round $round: ovq.pid after both returned names the running copy"
+    wt_log "round $round: $own_copies of the two ./run.sh started a copy of their own"
+    runsh -x
+    expect_claim "round $round: ./run.sh -x" handed 1
+    no_copy_left "two ./run.sh together, round $round"
 done
 
 # ---- a stale ovq.pid ----

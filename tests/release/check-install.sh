@@ -112,7 +112,7 @@ unix() {
 # reg_query KEY: the key's values as `wine reg query` gives them, or nothing.
 reg_query() {
     local text
-    text=$(env LC_ALL=C.UTF-8 LANG=C.UTF-8 wine reg query "$1" /s </dev/null 2>/dev/null) && tr -d '\r' <<<"$text"
+    text=$(OVQ_WINE_LOCALE=C.UTF-8 wine reg query "$1" /s </dev/null 2>/dev/null) && tr -d '\r' <<<"$text"
 }
 # reg_value KEY NAME: one value's data.
 reg_value() { reg_query "$1" | awk -v name="$2" '$1 == name { $1 = ""; $2 = ""; sub(/^ +/, ""); print; exit }'; }
@@ -213,7 +213,8 @@ nothing_left() {
     wt_expect "after the removal nothing is left${left:+: ${left//$'\n'/; }}" [ -z "$left" ]
 }
 
-# hold_exit: the running copy, made slow to end (holdexit.dll).
+# hold_exit: the running copy, made slow to end (holdexit.dll, HOLD_MS).
+HOLD_MS=5000
 hold_exit() {
     probe inject-load "$(ovq_wine_path "$(dirname "$PROBE_EXE")/holdexit.dll")" >/dev/null ||
         wt_die "holdexit.dll could not be loaded into the running copy"
@@ -239,6 +240,22 @@ log_order() {
     wt_log "the custom action said: $(grep -a -m1 '^ovq: ' "$MSI_LOG" | tr -d '\r')"
     wt_expect "the log: the running copy ended (line ${ended:-none}) before the first action that touches files (line ${first:-none})" \
         test "${ended:-0}" -gt 0 -a "${first:-0}" -gt "${ended:-0}"
+    held
+}
+
+# held: in the last log, the custom action's -x launch handed its -x over to
+# the running copy and ended with 1, and the wait for that copy lasted no less
+# than the hold that made it slow to end: the package waited for the copy's
+# process, not for the launch (which is over in moments).
+held() {
+    local line code waited
+    line=$(grep -a -m1 '^ovq: ran .* -x (exit code [0-9]*); the running copy (process [0-9]*) ended after [0-9]* ms' \
+        "$MSI_LOG" | tr -d '\r')
+    code=$(sed -n 's/.* -x (exit code \([0-9]*\)).*/\1/p' <<<"$line")
+    waited=$(sed -n 's/.* ended after \([0-9]*\) ms.*/\1/p' <<<"$line")
+    wt_expect_eq "${code:-none}" 1 "the custom action's ovq.exe -x: exit code (a second copy that handed -x over)"
+    wt_expect "the custom action waited ${waited:-no} ms for the copy, no less than its hold of $HOLD_MS ms" \
+        test "${waited:-0}" -ge "$HOLD_MS"
 }
 
 # 1. Installed with AUTOSTART=1.
@@ -288,7 +305,7 @@ wt_expect_eq "$MSI_EXIT" 1603 "the older package over the newer one: exit code"
 wt_expect "the older package: the copy still runs" probe wait-window 0
 unchanged "the older package: nothing changed, to the file times" downgrade
 # Shown with the basic UI: its message box, closed as a user would.
-env WINEDEBUG=-all LC_ALL=C.UTF-8 LANG=C.UTF-8 wine "$PROBE_EXE" run msiexec.exe /i "$(ovq_wine_path "$older")" /qb \
+env WINEDEBUG=-all OVQ_WINE_LOCALE=C.UTF-8 wine "$PROBE_EXE" run msiexec.exe /i "$(ovq_wine_path "$older")" /qb \
     </dev/null >"$WT_DIR/downgrade-qb.out" 2>&1 &
 qb=$!
 WT_PIDS+=("$qb")

@@ -47,10 +47,13 @@ wt_forget "$proxy_pid"
 sed 's/^/  proxy: /' "$proxy_out"
 grep -q '^end=' "$proxy_out" || wt_harness_fail "tray-proxy ended without its result (Wine's exit code $proxy_rc)"
 
-# ovq's requests, in short: "add 1/0" is an add the real notification area
-# carried out (1) and ovq was answered failure (0); the first six, and how many.
-requests=$(sed -n 's/^request=.* op=\([a-z]*\) .* ovq=1 delivered=1 real=\([0-9-]*\) answer=\([0-9-]*\) .*/\1 \2\/\3/p' \
-    "$proxy_out")
+# Every request ovq made, in short: "add 1/0" is an add the real notification
+# area carried out (1) and ovq was answered failure (0); one that the stand-in
+# could not hand on shows as "add lost/0". The first six, and how many.
+requests=$(awk '/^request=/ && / ovq=1 / {
+        for (i = 1; i <= NF; i++) { split($i, kv, "="); v[kv[1]] = kv[2] }
+        print v["op"] " " (v["delivered"] == 1 ? v["real"] : "lost") "/" v["answer"]
+    }' "$proxy_out")
 wt_expect_eq "$(head -n 6 <<<"$requests" | paste -sd, -) ($(grep -c . <<<"$requests") in all)" \
     "add 1/0,delete 1/1,add 1/1 (3 in all)" \
     "ovq's requests: the add at start-up (landed, answered failure), then the retry's delete and add"

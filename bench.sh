@@ -23,6 +23,10 @@
 # Wine's timings on a busy machine swing by up to 2x between runs, so each
 # Wine ratio comes with the ratios of three blocks of its pairs.
 set -euo pipefail
+# Tools are read in the C locale, whatever the caller's (objdump, for one,
+# translates its headers).
+export LC_ALL=C.UTF-8
+unset LANGUAGE
 cd "$(dirname "$0")"
 ROOT=$PWD
 started=$SECONDS
@@ -403,7 +407,7 @@ wine_figures() {
     ovq_require_tools wine wineserver Xvfb xdpyinfo || broken "Wine or Xvfb is missing"
     WINE_UP=1
     ovq_env_up "$PROBE_EXE" 2>>"$RAW/wine-env.log" || broken "the Wine environment did not come up"
-    WINE_VERSIONS+=("$flavour: $(wine --version 2>/dev/null || echo "wine (version unknown)") ($(ovq_read "$OVQ_WINE_STATE/bin/wine" | sed -n 's/^exec \(setarch -R \)\{0,1\}\([^ ]*\).*/\2/p'))")
+    WINE_VERSIONS+=("$flavour: $(wine --version 2>/dev/null || echo "wine (version unknown)") ($(ovq_read "$OVQ_WINE_STATE/bin/wine" | sed -n 's/.*setarch -R \([^ ]*\).*/\1/p'))")
     # A copy left by an interrupted run would take the hand-off and the mutex.
     if ! probe wait-gone 0 >/dev/null; then
         probe close >/dev/null || true

@@ -51,6 +51,10 @@
 # builds of these same sources made elsewhere, instead of building here (the
 # release test so reuses the builds of ./test.sh); their exe checks still run.
 set -euo pipefail
+# Tools are read in the C locale, whatever the caller's (objdump, for one,
+# translates its headers).
+export LC_ALL=C.UTF-8
+unset LANGUAGE
 
 ROOT=$(cd "$(dirname "$0")" && pwd -P) # as git names it, links resolved
 cd "$ROOT"

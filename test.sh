@@ -14,6 +14,10 @@
 # tests run for the 64-bit one, and one line at the end names what did not run
 # and why. A host where no Wine runs fails here; nothing is skipped silently.
 set -euo pipefail
+# Tools are read in the C locale, whatever the caller's (objdump, for one,
+# translates its headers).
+export LC_ALL=C.UTF-8
+unset LANGUAGE
 cd "$(dirname "$0")"
 started=$SECONDS
 

@@ -25,8 +25,8 @@ esac
 pe_read "$dll" "$objdump"
 
 pe_check_image "$magic" "$dll_characteristics" "KERNEL32.DLL MSI.DLL USER32.DLL "
-characteristics=$(field Characteristics)
-check "a DLL (Characteristics $characteristics)" "$(((characteristics & 0x2000) != 0))" 1
+characteristics=$(hex "$(field Characteristics)")
+check "a DLL (Characteristics $(field Characteristics))" "$((characteristics < 0 ? -1 : (characteristics & 0x2000) != 0))" 1
 # objdump's table of names: "[Ordinal/Name Pointer] Table", then one
 # "[ n] name" line each, up to a blank line.
 exports=$(awk '/^\[Ordinal\/Name Pointer\] Table/ { names = 1; next } names && NF == 0 { names = 0 }

@@ -24,6 +24,10 @@
 # up to 255, d up to 999, and c*1000+d up to 65534 (65.534 is the last). Any
 # other version is refused in one line, and nothing is written.
 set -euo pipefail
+# Tools are read in the C locale, whatever the caller's (objdump, for one,
+# translates its headers).
+export LC_ALL=C.UTF-8
+unset LANGUAGE
 say() { printf 'make-msi.sh: %s\n' "$*" >&2; }
 
 if (($# != 7)); then

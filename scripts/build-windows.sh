@@ -5,6 +5,10 @@
 #
 #   scripts/build-windows.sh <preset> <log file>
 set -euo pipefail
+# Tools are read in the C locale, whatever the caller's (objdump, for one,
+# translates its headers).
+export LC_ALL=C.UTF-8
+unset LANGUAGE
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 preset=$1 log=$2
 

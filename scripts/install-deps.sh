@@ -9,6 +9,10 @@
 # missing packages without interaction. On a host that runs no 32-bit user code
 # (scripts/host.sh) 32-bit Wine is left out: it could not start there.
 set -euo pipefail
+# Tools are read in the C locale, whatever the caller's (objdump, for one,
+# translates its headers).
+export LC_ALL=C.UTF-8
+unset LANGUAGE
 # shellcheck source=scripts/host.sh
 . "$(dirname "$0")/host.sh"
 

@@ -25,6 +25,7 @@ readme=$1 version=$2 commit=$3 date=$4
 
 # The same characters and widths whatever the caller's locale.
 export LC_ALL=C.UTF-8
+unset LANGUAGE
 
 program=$(
     cat <<'AWK'

@@ -26,6 +26,10 @@
 # screen) of the crops, the icon, the menus, the box and its OK button, against
 # which tests/wine/screenshots.sh checks the pictures.
 set -euo pipefail
+# Tools are read in the C locale, whatever the caller's (objdump, for one,
+# translates its headers).
+export LC_ALL=C.UTF-8
+unset LANGUAGE
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 say() { printf 'screenshots.sh: %s\n' "$*" >&2; }

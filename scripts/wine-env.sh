@@ -15,7 +15,8 @@
 #                       so a plain `wine prog.exe` runs inside it and `wine` returns
 #                       the program's exit code, low 8 bits)
 #   bin/wine            the Wine loader of the prefix's kind, started with address
-#                       randomization off (see ovq_loader_setup); it comes first on
+#                       randomization off (see ovq_loader_setup) and the locale
+#                       OVQ_WINE_LOCALE (ja_JP.UTF-8 unless given); it comes first on
 #                       PATH, so every `wine` of a script and of Wine's own helpers uses it
 #   xvfb.display/.pid   the private X server, reused while it is alive
 #   wineserver.pid      the persistent wineserver (started first, so no Wine helper
@@ -37,6 +38,8 @@
 #   OVQ_USE_HOST_DISPLAY  1: use $DISPLAY when it works (run.sh); 0: always a private Xvfb
 #   OVQ_DESKTOP_SIZE      virtual desktop size (default 800x600)
 #   OVQ_SCREEN_SIZE       private Xvfb screen (default 1024x768x24)
+#   OVQ_WINE_LOCALE       the locale of the Wine programs started (default ja_JP.UTF-8,
+#                         code page 932); set for one program to start it in another
 
 OVQ_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 OVQ_WINE_STATE=${OVQ_WINE_STATE:-$OVQ_ROOT/build/wine/run}
@@ -51,12 +54,11 @@ export WINEPREFIX="$OVQ_WINE_STATE/prefix"
 export WINEARCH=$OVQ_WINE_ARCH
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-# The programs started from here run Japanese (code page 932). The sourcing
-# shell itself may have loaded glibc's list of locales before install-deps.sh
-# generated ja_JP.UTF-8 (glibc keeps the list it loaded first), and bash would
-# then warn that it cannot switch to it; the shell needs no locale of its own,
-# and what it starts reads the list afresh.
-export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 2>/dev/null
+# The Wine programs started from here run Japanese (code page 932): the
+# loader script (bin/wine) gives each the locale OVQ_WINE_LOCALE, ja_JP.UTF-8
+# unless a caller names another for one program (`OVQ_WINE_LOCALE=C.UTF-8 wine
+# ...`). The scripts themselves keep the C locale their callers gave them, in
+# which they read their tools' output.
 export PATH="$OVQ_WINE_STATE/bin:$PATH"
 
 # shellcheck source=scripts/host.sh
@@ -104,7 +106,9 @@ ovq_stop_pid() {
 # ovq_loader_setup: bin/wine, the loader for this prefix's kind. /usr/bin/wine
 # would start the 32-bit loader whenever 32-bit Wine is installed, even for a
 # 64-bit program and where it cannot start; a symbolic link to the 64-bit loader
-# fails ("could not exec the wine loader"), a script that execs it works.
+# fails ("could not exec the wine loader"), a script that execs it works. It
+# gives the program its locale, which sets Wine's code page: Japanese (932)
+# unless the caller names another in OVQ_WINE_LOCALE.
 #
 # The loader runs under `setarch -R`: no address randomization, for it and for
 # every process Wine starts from it. Debian's Wine has no preloader, so nothing
@@ -125,7 +129,7 @@ ovq_loader_setup() {
     fi
     ovq_require_tools setarch || return 1
     local script
-    script=$(printf '#!/bin/sh\nexec setarch -R %s "$@"\n' "$OVQ_LOADER")
+    script=$(printf '#!/bin/sh\nexec env LANG="${OVQ_WINE_LOCALE:-ja_JP.UTF-8}" LC_ALL="${OVQ_WINE_LOCALE:-ja_JP.UTF-8}" setarch -R %s "$@"\n' "$OVQ_LOADER")
     if [[ $(ovq_read "$OVQ_WINE_STATE/bin/wine") != "$script" ]]; then
         mkdir -p "$OVQ_WINE_STATE/bin"
         # A new file renamed over the old one: a `wine` starting meanwhile runs
@@ -243,7 +247,8 @@ ovq_server_up() {
     read -r dev ino < <(stat -c '%d %i' "$WINEPREFIX")
     server=$(printf 'server-%x-%x' "$dev" "$ino")
     before=$(ovq_server_socket_inode "$server")
-    setsid wineserver -f "$@" </dev/null >"$log" 2>&1 &
+    setsid env LANG="${OVQ_WINE_LOCALE:-ja_JP.UTF-8}" LC_ALL="${OVQ_WINE_LOCALE:-ja_JP.UTF-8}" wineserver -f "$@" \
+        </dev/null >"$log" 2>&1 &
     OVQ_SERVER_PID=$!
     until [[ -n $(ovq_server_socket_inode "$server") && $(ovq_server_socket_inode "$server") != "$before" ]]; do
         if ovq_wait_pid_gone "$OVQ_SERVER_PID" 0; then

@@ -41,7 +41,7 @@ size=$(stat -c %s "$exe")
 check "size at most 12288 bytes ($size)" "$((size <= 12288))" 1
 check "subsystem" "$(field Subsystem)" 00000002
 # One 12-byte entry for each function of the exception directory.
-unwind=$((16#$(directory_size 'Exception Directory')))
+unwind=$(hex "$(directory_size 'Exception Directory')")
 if [[ $flavour == x86_64 ]]; then
     check "unwind entries present ($((unwind / 12)) functions)" "$((unwind > 0 && unwind % 12 == 0))" 1
 else
@@ -65,8 +65,14 @@ read -r manifest_id leaf_rva leaf_size < <(awk '
     manifest && /^[0-9a-f]+     Entry: ID:/ { id = $4 }
     manifest && /Leaf: Addr:/ { sub(",", "", $4); sub(",", "", $6); print id, $4, $6; exit }' <<<"$tree")
 check "manifest identifier" "$manifest_id" "0x000001,"
-read -r rsrc_vma rsrc_offset < <("$objdump" -h "$exe" | awk '$2 == ".rsrc" { print $4, $6 }')
+read -r rsrc_vma rsrc_offset < <(LC_ALL=C LANGUAGE= "$objdump" -h "$exe" | awk '$2 == ".rsrc" { print $4, $6 }')
 image_base=$(field ImageBase)
+located=1
+for value in "$rsrc_vma" "$rsrc_offset" "$image_base" "$leaf_rva" "$leaf_size"; do
+    [[ $(hex "$value") -ge 0 ]] || located=0
+done
+check "the manifest's place read (.rsrc at ${rsrc_vma:-?}, file offset ${rsrc_offset:-?}, image base $image_base, leaf ${leaf_rva:-?} size ${leaf_size:-?})" "$located" 1
+((located)) || exit 1
 manifest_offset=$((leaf_rva - (16#$rsrc_vma - 16#$image_base) + 16#$rsrc_offset))
 manifest=$(mktemp)
 trap 'rm -f "$manifest"' EXIT

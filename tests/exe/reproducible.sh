@@ -7,6 +7,10 @@
 # dir, builds both there with the same preset and compares each with the
 # file of the same name beside the given ovq.exe.
 set -euo pipefail
+# Tools are read in the C locale, whatever the caller's (objdump, for one,
+# translates its headers).
+export LC_ALL=C.UTF-8
+unset LANGUAGE
 src=$(realpath "$1") preset=$2 built=$(realpath "$3") work=$4
 
 [[ -f $built ]] || { echo "FAIL: no program at $built"; exit 1; }

@@ -4,6 +4,10 @@
 # from the seeds.
 # Any finding fails the test.
 set -euo pipefail
+# Tools are read in the C locale, whatever the caller's (objdump, for one,
+# translates its headers).
+export LC_ALL=C.UTF-8
+unset LANGUAGE
 fuzzer=$1 seeds=$2 work=$3 seconds=$4
 
 rm -rf "$work" && mkdir -p "$work/corpus" "$work/large"

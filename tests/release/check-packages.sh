@@ -37,6 +37,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 dist=$(realpath "$1") builds=$(realpath "$2") work=$3 commit=$4 commit_time=$5
 src=$(realpath "$here/../..")
 export LC_ALL=C.UTF-8
+unset LANGUAGE
 
 failed=0
 ok() { echo "ok: $*"; }

@@ -12,7 +12,8 @@
 # clones package the builds in <builds dir>/win32 and <builds dir>/win64
 # (OVQ_RELEASE_BUILDS; ./test.sh has just built them from these sources, and
 # exe.reproducible proves that a build elsewhere gives the same bytes), the
-# second clone in another time zone and with another umask. Checks:
+# second clone in another time zone, with another umask and under the Japanese
+# locale, where tools such as objdump translate what they print. Checks:
 # - the three zips (the first clone's twice, the second's once) are the same,
 #   and so are the three x86 and the three x64 packages; dist/SHA256SUMS
 #   lists the zip and both packages, sha256sum -c passes, and release.sh
@@ -47,6 +48,7 @@ src=$(realpath "${1:-$here/../..}")
 builds=$(realpath "${2:-$src/build}")
 work=${3:-$src/build/release-test}
 export LC_ALL=C.UTF-8
+unset LANGUAGE
 
 failed=0
 not_run=()
@@ -107,10 +109,10 @@ mkdir -p "$work/made-1" "$work/made-2"
 cp "$first/dist/"* "$work/made-1/"
 release "$first" "$work/release-2.log"
 cp "$first/dist/"* "$work/made-2/"
-(umask 077 && release "$second" "$work/release-3.log" TZ=Asia/Tokyo)
+(umask 077 && release "$second" "$work/release-3.log" TZ=Asia/Tokyo LC_ALL=ja_JP.UTF-8 LANG=ja_JP.UTF-8 LANGUAGE=ja)
 for file in "${packages[@]:1}"; do
     if cmp -s "$work/made-1/$file" "$work/made-2/$file" && cmp -s "$work/made-1/$file" "$second/dist/$file"; then
-        ok "$file made twice and in $second: the same $(stat -c %s "$work/made-1/$file") bytes ($(sha256sum <"$work/made-1/$file" | cut -c1-64))"
+        ok "$file made twice and in $second (Tokyo, Japanese locale): the same $(stat -c %s "$work/made-1/$file") bytes ($(sha256sum <"$work/made-1/$file" | cut -c1-64))"
     else
         fail "$file differs between the three releases"
     fi

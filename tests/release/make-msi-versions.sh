@@ -11,7 +11,8 @@ make_msi=$here/../../installer/make-msi.sh
 failed=0
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-export LC_ALL=C
+export LC_ALL=C.UTF-8
+unset LANGUAGE
 
 ok() { echo "ok: $*"; }
 fail() { echo "FAIL: $*"; failed=1; }

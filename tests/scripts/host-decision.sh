@@ -11,6 +11,10 @@
 # exports, so a decision the outer one made and exported must not stick to it.
 #   tests/scripts/host-decision.sh
 set -uo pipefail
+# Tools are read in the C locale, whatever the caller's (objdump, for one,
+# translates its headers).
+export LC_ALL=C.UTF-8
+unset LANGUAGE
 here=$(cd "$(dirname "$0")" && pwd)
 host_sh=$here/../../scripts/host.sh
 failed=0

@@ -6,6 +6,10 @@
 # given (scripts/host.sh), and the loaders are names only.
 #   tests/scripts/wine-state.sh
 set -uo pipefail
+# Tools are read in the C locale, whatever the caller's (objdump, for one,
+# translates its headers).
+export LC_ALL=C.UTF-8
+unset LANGUAGE
 here=$(cd "$(dirname "$0")" && pwd)
 wine_env=$here/../../scripts/wine-env.sh
 failed=0

@@ -5,6 +5,10 @@
 # Lists each file that is not, with the change that would make it so.
 # `clang-format -i <file>` mends a file.
 set -euo pipefail
+# Tools are read in the C locale, whatever the caller's (objdump, for one,
+# translates its headers).
+export LC_ALL=C.UTF-8
+unset LANGUAGE
 src=$(realpath "$1")
 cd "$src"
 command -v clang-format >/dev/null || { echo "FAIL: clang-format is missing"; exit 1; }

@@ -4,6 +4,10 @@
 #   check-tidy.sh <build dir with compile_commands.json> <source>...
 # Every finding fails; each is printed with where it is and why.
 set -euo pipefail
+# Tools are read in the C locale, whatever the caller's (objdump, for one,
+# translates its headers).
+export LC_ALL=C.UTF-8
+unset LANGUAGE
 build=$1
 shift
 command -v clang-tidy >/dev/null || { echo "FAIL: clang-tidy is missing"; exit 1; }

@@ -20,6 +20,10 @@
 # shellcheck disable=SC2034
 
 set -u
+# The test reads its tools in the C locale, whatever the caller's; the Wine
+# programs get theirs from the loader script (scripts/wine-env.sh).
+export LC_ALL=C.UTF-8
+unset LANGUAGE
 
 OVQ_PROGRAM_LOCALE=${OVQ_PROGRAM_LOCALE:-C.UTF-8}
 
@@ -116,7 +120,7 @@ probe() {
     local rc wine=(env "WINEDEBUG=-all,err+all" wine) attempt stderr="$WT_DIR/probe.last-stderr" said end
     case $1 in
     run | race | exit-and-launch)
-        wine=(env "WINEDEBUG=-all,err+all" LC_ALL="$OVQ_PROGRAM_LOCALE" LANG="$OVQ_PROGRAM_LOCALE" wine)
+        wine=(env "WINEDEBUG=-all,err+all" OVQ_WINE_LOCALE="$OVQ_PROGRAM_LOCALE" wine)
         ;;
     esac
     for attempt in 1 2; do
@@ -157,9 +161,8 @@ wt_wait_line() {
 ovq_start() {
     local n=${#WT_PIDS[@]}
     OVQ_LOG="$WT_DIR/ovq.$n.log"
-    # env execs wine, so $! is the process of ovq itself; this shell's own
-    # locale stays as it is.
-    env LC_ALL="$OVQ_PROGRAM_LOCALE" LANG="$OVQ_PROGRAM_LOCALE" wine "$OVQ_EXE" "$@" </dev/null >"$OVQ_LOG" 2>&1 &
+    # env execs wine, so $! is the process of ovq itself.
+    env OVQ_WINE_LOCALE="$OVQ_PROGRAM_LOCALE" wine "$OVQ_EXE" "$@" </dev/null >"$OVQ_LOG" 2>&1 &
     OVQ_PID=$!
     WT_PIDS+=("$OVQ_PID")
     wt_log "started ovq.exe $* (pid $OVQ_PID, $OVQ_PROGRAM_LOCALE)"

@@ -15,7 +15,7 @@ wt_expect_eq "$OVQ_EXIT" 3 "exit code after WM_QUIT 3"
 probe wait-gone 2000
 
 # posted to the window (PostMessage), value above 65535
-env LC_ALL="$OVQ_PROGRAM_LOCALE" LANG="$OVQ_PROGRAM_LOCALE" wine "$PROBE_EXE" run "$(ovq_wine_path "$OVQ_EXE")" </dev/null >"$WT_DIR/run.out" 2>&1 &
+env OVQ_WINE_LOCALE="$OVQ_PROGRAM_LOCALE" wine "$PROBE_EXE" run "$(ovq_wine_path "$OVQ_EXE")" </dev/null >"$WT_DIR/run.out" 2>&1 &
 RUN_PID=$!
 WT_PIDS+=("$RUN_PID")
 probe wait-window 20000 || wt_die "no ovq window when started by probe run"

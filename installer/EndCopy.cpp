@@ -1,116 +1,122 @@
-// endcopy.dll: the installer package's custom action EndRunningCopy. It ends
-// the copy of ovq that runs in the installing session through that copy's own
-// command line, `ovq.exe -x`, and returns only once the copy's process has
-// gone, so that no file of the program is in use when Windows Installer
-// replaces or removes it.
+// endcopy.dll: the package's custom actions for the copies of ovq that run
+// while the package replaces or removes the program (ovq.wxs schedules them):
 //
-// Waiting for the `-x` launch alone is not enough: that launch hands its -x to
-// the running copy and exits at once, while the running copy still has its
-// shut-down ahead (its tray icon goes, then its window) and its exe stays
-// mapped until its process has ended. So the action finds the running copy's
-// window, opens that window's process first, then starts the copy's own exe
-// with -x, and waits for the process it opened.
+//   EndRunningCopies    deferred, before any file of the program is touched:
+//                       ends every running copy, in every session, and keeps
+//                       the list of those it ended (Copies.h);
+//   StartEndedCopies    commit, once the run has succeeded: starts the
+//                       installed ovq.exe again in each session where a copy
+//                       was ended, as that session's user; after a removal,
+//                       starts nothing;
+//   RestoreEndedCopies  rollback, when the run fails or is cancelled after
+//                       the copies were ended: Windows Installer has put the
+//                       old files back, and each ended copy's own program file
+//                       starts again in its session.
 //
-// The package runs it immediately (not deferred) after costing and before
-// InstallValidate, in the installing user's context, where that user's copy
-// and its window are seen. It never fails the installation: when nothing
-// runs there is nothing to do, and a copy that does not end within the
-// deadline (a hung one, or one started as administrator, which a normal user
-// cannot end) is left to Windows Installer's own handling of files in use.
-// What it did is written to the installation's log (msiexec /l*v).
+// Each is given its data in CustomActionData (set by the package): the run's
+// product code, and for StartEndedCopies "|" and the installed ovq.exe, or
+// "|" alone after a removal. None of them ever fails the installation: what
+// each did, and what it could not do, is written to the log (msiexec /l*v).
 //
-// Like ovq.exe, it links no C runtime: only KERNEL32, USER32 and MSI.
+// Like ovq.exe, it links no C runtime.
 
-#include "UTypes.h"
-
+#include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
 
+#include "Copies.h"
+#include "EndedCopies.h"
+#include "InstallLog.h"
+#include "platform/Memory.h"
+
 namespace {
 
-// The whole wait: the -x launch and the running copy's shut-down together.
-const DWORD kDeadlineMs = 30000;
+// The action's data: the product code, and what follows a "|" (or nothing).
+struct ActionData {
+    char product[64];
+    char exe[MAX_PATH];
+};
 
-// One line into the installation's log, starting with "ovq: ".
-void Log(MSIHANDLE install, const char* text)
+bool ReadActionData(MSIHANDLE install, ActionData* data)
 {
-    char line[1100];
-    wsprintfA(line, "ovq: %s", text);
-    MSIHANDLE record = MsiCreateRecord(0);
-    if (record == 0)
-        return;
-    MsiRecordSetStringA(record, 0, line);
-    MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
-    MsiCloseHandle(record);
+    char text[sizeof(data->product) + MAX_PATH + 2];
+    DWORD length = sizeof(text);
+    if (MsiGetPropertyA(install, "CustomActionData", text, &length) != ERROR_SUCCESS || text[0] == '\0') {
+        Say(install, "no product code in the action's data: nothing done");
+        return false;
+    }
+    int bar = 0;
+    while (text[bar] != '\0' && text[bar] != '|')
+        ++bar;
+    lstrcpynA(data->product, text, bar + 1 < static_cast<int>(sizeof(data->product)) ? bar + 1 : sizeof(data->product));
+    data->exe[0] = '\0';
+    if (text[bar] == '|')
+        lstrcpynA(data->exe, text + bar + 1, MAX_PATH);
+    return true;
 }
 
-// Milliseconds left of the deadline that started at start.
-DWORD Remaining(DWORD start)
+// Whether an earlier copy of the list ran in the same session.
+bool SessionSeen(const EndedCopy* copies, int index)
 {
-    DWORD spent = GetTickCount() - start;  // unsigned: right across the wrap
-    return spent >= kDeadlineMs ? 0 : kDeadlineMs - spent;
+    for (int i = 0; i < index; ++i)
+        if (copies[i].session == copies[index].session)
+            return true;
+    return false;
 }
 
-// Ends the running copy (process running, identified by id) through its own
-// exe with -x, and waits for its process to end.
-void EndCopy(MSIHANDLE install, HANDLE running, DWORD id)
+// The list of the run; false, and a line in the log, when it cannot be taken.
+bool TakeList(MSIHANDLE install, const char* product, EndedCopy** copies, int* count)
 {
-    char message[1100];
-    char exe[MAX_PATH * 2];
-    DWORD length = sizeof(exe);
-    if (!QueryFullProcessImageNameA(running, 0, exe, &length)) {
-        wsprintfA(message, "cannot read the exe of the running copy (process %lu, error %lu)", id, GetLastError());
-        Log(install, message);
-        return;
-    }
-    char command[MAX_PATH * 2 + 8];
-    wsprintfA(command, "\"%s\" -x", exe);
-
-    DWORD start = GetTickCount();
-    STARTUPINFOA startup;
-    ZeroMemory(&startup, sizeof(startup));
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION launch;
-    if (!CreateProcessA(exe, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &launch)) {
-        wsprintfA(message, "cannot start %s (error %lu)", command, GetLastError());
-        Log(install, message);
-        return;
-    }
-    CloseHandle(launch.hThread);
-    DWORD launchExit = STILL_ACTIVE;
-    if (WaitForSingleObject(launch.hProcess, Remaining(start)) == WAIT_OBJECT_0)
-        GetExitCodeProcess(launch.hProcess, &launchExit);
-    CloseHandle(launch.hProcess);
-
-    if (WaitForSingleObject(running, Remaining(start)) == WAIT_OBJECT_0) {
-        wsprintfA(message, "ran %s (exit code %lu); the running copy (process %lu) ended after %lu ms", command,
-                  launchExit, id, GetTickCount() - start);
-    } else {
-        wsprintfA(message, "ran %s; the running copy (process %lu) still runs after %lu ms", command, id, kDeadlineMs);
-    }
-    Log(install, message);
+    *count = TakeEndedCopies(product, copies);
+    if (*count >= 0)
+        return true;
+    Say(install, "cannot read the list of the copies ended: none is started again");
+    return false;
 }
 
 }  // namespace
 
-extern "C" __declspec(dllexport) UINT WINAPI EndRunningCopy(MSIHANDLE install)
+extern "C" __declspec(dllexport) UINT WINAPI EndRunningCopies(MSIHANDLE install)
 {
-    HWND window = FindWindowA(OVQ_WINDOW_CLASS, nullptr);
-    if (window == nullptr) {
-        Log(install, "no copy runs in this session");
+    ActionData data;
+    if (ReadActionData(install, &data))
+        EndRunningCopies(install, data.product);
+    return ERROR_SUCCESS;
+}
+
+extern "C" __declspec(dllexport) UINT WINAPI StartEndedCopies(MSIHANDLE install)
+{
+    ActionData data;
+    EndedCopy* copies = nullptr;
+    int count = 0;
+    if (!ReadActionData(install, &data) || !TakeList(install, data.product, &copies, &count))
         return ERROR_SUCCESS;
+    for (int i = 0; i < count; ++i) {
+        if (SessionSeen(copies, i))
+            continue;
+        if (data.exe[0] != '\0')
+            StartInSession(install, copies[i].session, data.exe);
+        else
+            Say(install, "the program is removed: nothing is started in session %lu, where a copy was ended",
+                copies[i].session);
     }
-    DWORD id = 0;
-    GetWindowThreadProcessId(window, &id);
-    HANDLE running = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
-    if (running == nullptr) {
-        char message[100];
-        wsprintfA(message, "cannot open the running copy (process %lu, error %lu)", id, GetLastError());
-        Log(install, message);
+    FreeMemory(copies);
+    return ERROR_SUCCESS;
+}
+
+extern "C" __declspec(dllexport) UINT WINAPI RestoreEndedCopies(MSIHANDLE install)
+{
+    ActionData data;
+    EndedCopy* copies = nullptr;
+    int count = 0;
+    if (!ReadActionData(install, &data) || !TakeList(install, data.product, &copies, &count))
         return ERROR_SUCCESS;
-    }
-    EndCopy(install, running, id);
-    CloseHandle(running);
+    if (count > 0)
+        Say(install, "the run is rolled back: the copies ended start again from their own program files");
+    for (int i = 0; i < count; ++i)
+        if (!SessionSeen(copies, i))
+            StartInSession(install, copies[i].session, copies[i].exe);
+    FreeMemory(copies);
     return ERROR_SUCCESS;
 }
 

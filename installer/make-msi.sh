@@ -113,6 +113,18 @@ if ! at_commit_time msibuild "$stage/ovq.msi" \
     say "msibuild could not add AUTOSTART to SecureCustomProperties"
     exit 1
 fi
+# wixl writes the commit and rollback actions as immediate ones; their types
+# say what they are: a DLL's function (1), in the script (0x400), not
+# impersonating (0x800), and run on commit (0x200) or on rollback (0x100).
+for action in StartEndedCopies:3585 RestoreEndedCopies:3329; do
+    if ! at_commit_time msibuild "$stage/ovq.msi" \
+        -q "UPDATE \`CustomAction\` SET \`Type\` = ${action#*:} WHERE \`Action\` = '${action%:*}'" \
+        >"$stage/msibuild.log" 2>&1; then
+        cat "$stage/msibuild.log" >&2
+        say "msibuild could not set the type of ${action%:*}"
+        exit 1
+    fi
+done
 template=$([[ $flavour == x64 ]] && echo "x64;1033" || echo "Intel;1033")
 if ! at_commit_time msibuild "$stage/ovq.msi" -s "ovq $version ($flavour)" ovq "$template" "{$package_code}" \
     >"$stage/msibuild.log" 2>&1; then

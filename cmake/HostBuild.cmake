@@ -62,3 +62,14 @@ endforeach()
 # msitools, which scripts/install-deps.sh installs).
 add_test(NAME installer.versions COMMAND bash ${CMAKE_SOURCE_DIR}/tests/release/make-msi-versions.sh)
 set_tests_properties(installer.versions PROPERTIES TIMEOUT 120 LABELS installer)
+
+# The installer's custom actions (installer/) against the simulated machine:
+# sessions, users' tokens, processes, the registry and the installation.
+add_library(machinesim STATIC tests/sim/src/MachineSim.cpp)
+target_include_directories(machinesim BEFORE PUBLIC tests/sim/include)
+target_compile_options(machinesim PRIVATE ${OVQ_WARNINGS})
+add_library(endcopy_host STATIC installer/EndCopy.cpp installer/Copies.cpp installer/EndedCopies.cpp
+    installer/InstallLog.cpp src/platform/Memory.cpp)
+target_include_directories(endcopy_host PUBLIC src installer)
+target_link_libraries(endcopy_host PUBLIC machinesim)
+target_compile_options(endcopy_host PRIVATE ${OVQ_WARNINGS})

@@ -130,6 +130,12 @@ void AskToEnd(MSIHANDLE install, RunningCopy* copy, DWORD ownSession)
     copy->launch = launched.hProcess;
 }
 
+// The copy's program file for the log.
+const char* FileOf(const RunningCopy* copy)
+{
+    return copy->exe[0] != '\0' ? copy->exe : "its program file unknown";
+}
+
 // Waits for an asked copy until the batch's deadline, and ends it when it is
 // still there (or was never asked). An ended copy joins the batch's list.
 void SeeEnded(MSIHANDLE install, Batch* batch, RunningCopy* copy, DWORD asked)
@@ -137,28 +143,40 @@ void SeeEnded(MSIHANDLE install, Batch* batch, RunningCopy* copy, DWORD asked)
     bool ended = copy->launch != nullptr &&
                  WaitForSingleObject(copy->handle, Remaining(asked, kAskedDeadlineMs)) == WAIT_OBJECT_0;
     if (ended) {
+        DWORD copyExit = STILL_ACTIVE;
+        if (!GetExitCodeProcess(copy->handle, &copyExit))
+            copyExit = STILL_ACTIVE;
+        DWORD waited = GetTickCount() - asked;
         // The -x hands over and exits before the copy has finished its shut-down.
         DWORD launchExit = STILL_ACTIVE;
-        if (WaitForSingleObject(copy->launch, kEndedDeadlineMs) == WAIT_OBJECT_0)
-            GetExitCodeProcess(copy->launch, &launchExit);
-        Say(install, "the copy in session %lu (process %lu, %s) ended %lu ms after its own -x (which exited with %lu)",
-            copy->session, copy->process, copy->exe, GetTickCount() - asked, launchExit);
+        if (WaitForSingleObject(copy->launch, kEndedDeadlineMs) != WAIT_OBJECT_0 ||
+            !GetExitCodeProcess(copy->launch, &launchExit))
+            launchExit = STILL_ACTIVE;
+        Say(install,
+            "the copy in session %lu (process %lu, %s) ended with exit code %lu, %lu ms after its own -x (which exited "
+            "with %lu)",
+            copy->session, copy->process, FileOf(copy), copyExit, waited, launchExit);
     } else {
-        DWORD error = ERROR_SUCCESS;
-        if (!TerminateProcess(copy->handle, kEndedByPackage))
-            error = GetLastError();
-        ended = WaitForSingleObject(copy->handle, kEndedDeadlineMs) == WAIT_OBJECT_0;
-        if (ended)
-            Say(install, "the copy in session %lu (process %lu, %s) %s: the package ended it", copy->session,
-                copy->process, copy->exe, copy->launch != nullptr ? "did not end within 30 s of its -x" : "was not asked");
-        else
+        // TerminateProcess returns before the process has gone; a wait that
+        // fails then tells nothing more, and the process goes all the same.
+        bool terminated = TerminateProcess(copy->handle, kEndedByPackage) != FALSE;
+        DWORD error = terminated ? ERROR_SUCCESS : GetLastError();
+        ended = terminated;
+        if (!terminated)
             Say(install, "the copy in session %lu (process %lu, %s) could not be ended (error %lu): it is left running",
-                copy->session, copy->process, copy->exe, error);
+                copy->session, copy->process, FileOf(copy), error);
+        else if (WaitForSingleObject(copy->handle, kEndedDeadlineMs) != WAIT_TIMEOUT)
+            Say(install, "the copy in session %lu (process %lu, %s) %s: the package ended it", copy->session,
+                copy->process, FileOf(copy),
+                copy->launch != nullptr ? "did not end within 30 s of its -x" : "was not asked");
+        else
+            Say(install, "the copy in session %lu (process %lu, %s) was ended by the package, but has not gone 5 s later",
+                copy->session, copy->process, FileOf(copy));
     }
     if (copy->launch != nullptr)
         CloseHandle(copy->launch);
     CloseHandle(copy->handle);
-    if (ended && copy->sessionKnown && copy->exe[0] != '\0') {
+    if (ended && copy->sessionKnown) {
         EndedCopy* entry = &batch->ended[batch->endedCount++];
         entry->session = copy->session;
         lstrcpynA(entry->exe, copy->exe, MAX_PATH);
@@ -177,7 +195,7 @@ void EndBatch(MSIHANDLE install, const char* product, Batch* batch, DWORD ownSes
     batch->endedCount = 0;
     for (int i = 0; i < batch->count; ++i)
         SeeEnded(install, batch, &batch->copies[i], asked);
-    LONG error = KeepEndedCopies(product, batch->ended, batch->endedCount);
+    LONG error = product[0] != '\0' ? KeepEndedCopies(product, batch->ended, batch->endedCount) : ERROR_SUCCESS;
     if (error != ERROR_SUCCESS)
         Say(install, "cannot keep the list of the %d copies ended (error %ld): the program is not started again in "
                      "their sessions",
@@ -187,7 +205,7 @@ void EndBatch(MSIHANDLE install, const char* product, Batch* batch, DWORD ownSes
 
 }  // namespace
 
-void EndRunningCopies(MSIHANDLE install, const char* product)
+void EndEveryCopy(MSIHANDLE install, const char* product)
 {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) {
@@ -209,6 +227,11 @@ void EndRunningCopies(MSIHANDLE install, const char* product)
         if (OpenCopy(install, entry.th32ProcessID, &batch.copies[batch.count]) && ++batch.count == kBatch)
             EndBatch(install, product, &batch, ownSession);
     }
+    // The list ends with ERROR_NO_MORE_FILES; anything else cut it short.
+    DWORD listed = GetLastError();
+    if (listed != ERROR_NO_MORE_FILES)
+        Say(install, "the list of the running processes ended early (error %lu): a copy not on it is left running",
+            listed);
     CloseHandle(snapshot);
     if (batch.count > 0)
         EndBatch(install, product, &batch, ownSession);

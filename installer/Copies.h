@@ -13,7 +13,7 @@
 // asked, is ended by the package: ovq keeps nothing between runs, and a copy
 // left running would keep its file in use until the PC restarts. Returns
 // once every copy has gone, or has been named in the log as left running.
-void EndRunningCopies(MSIHANDLE install, const char* product);
+void EndEveryCopy(MSIHANDLE install, const char* product);
 
 // Starts exe in the session as the user signed in to it, with that user's
 // environment, in exe's folder, on the session's interactive desktop; false

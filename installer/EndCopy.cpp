@@ -20,8 +20,8 @@
 //
 // Like ovq.exe, it links no C runtime.
 
-#include <windows.h>
-#include <msi.h>
+#include "EndCopy.h"
+
 #include <msiquery.h>
 
 #include "Copies.h"
@@ -41,8 +41,9 @@ bool ReadActionData(MSIHANDLE install, ActionData* data)
 {
     char text[sizeof(data->product) + MAX_PATH + 2];
     DWORD length = sizeof(text);
-    if (MsiGetPropertyA(install, "CustomActionData", text, &length) != ERROR_SUCCESS || text[0] == '\0') {
-        Say(install, "no product code in the action's data: nothing done");
+    if (MsiGetPropertyA(install, "CustomActionData", text, &length) != ERROR_SUCCESS || text[0] == '\0' ||
+        text[0] == '|') {
+        Say(install, "no product code in the action's data: the copies ended are not started again");
         return false;
     }
     int bar = 0;
@@ -76,11 +77,14 @@ bool TakeList(MSIHANDLE install, const char* product, EndedCopy** copies, int* c
 
 }  // namespace
 
+// Without its data the copies are ended all the same, since the files must be
+// free; the list, which is kept under the product code, cannot be.
 extern "C" __declspec(dllexport) UINT WINAPI EndRunningCopies(MSIHANDLE install)
 {
     ActionData data;
-    if (ReadActionData(install, &data))
-        EndRunningCopies(install, data.product);
+    if (!ReadActionData(install, &data))
+        data.product[0] = '\0';
+    EndEveryCopy(install, data.product);
     return ERROR_SUCCESS;
 }
 
@@ -113,9 +117,15 @@ extern "C" __declspec(dllexport) UINT WINAPI RestoreEndedCopies(MSIHANDLE instal
         return ERROR_SUCCESS;
     if (count > 0)
         Say(install, "the run is rolled back: the copies ended start again from their own program files");
-    for (int i = 0; i < count; ++i)
-        if (!SessionSeen(copies, i))
+    for (int i = 0; i < count; ++i) {
+        if (SessionSeen(copies, i))
+            continue;
+        if (copies[i].exe[0] != '\0')
             StartInSession(install, copies[i].session, copies[i].exe);
+        else
+            Say(install, "cannot start the copy of session %lu again: its program file was not known",
+                copies[i].session);
+    }
     FreeMemory(copies);
     return ERROR_SUCCESS;
 }

@@ -64,7 +64,8 @@ DWORD EntriesLength(const char* text)
     return static_cast<DWORD>(at - text);
 }
 
-// "<session> <program file>" into copy; false for an entry of another form.
+// "<session> <program file>" into copy (the file may be unknown: empty);
+// false for an entry of another form.
 bool ParseEntry(const char* entry, EndedCopy* copy)
 {
     DWORD session = 0;
@@ -73,7 +74,7 @@ bool ParseEntry(const char* entry, EndedCopy* copy)
         return false;
     while (*at >= '0' && *at <= '9')
         session = session * 10 + static_cast<DWORD>(*at++ - '0');
-    if (*at++ != ' ' || *at == '\0' || lstrlenA(at) >= MAX_PATH)
+    if (*at++ != ' ' || lstrlenA(at) >= MAX_PATH)
         return false;
     copy->session = session;
     lstrcpynA(copy->exe, at, MAX_PATH);

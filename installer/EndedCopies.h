@@ -5,7 +5,8 @@
 
 #include <windows.h>
 
-// One ended copy: the session it ran in and the program file it ran from.
+// One ended copy: the session it ran in and the program file it ran from
+// ("" when it could not be read).
 struct EndedCopy {
     DWORD session;
     char exe[MAX_PATH];

@@ -11,9 +11,8 @@
 # package must end is made slow to end first: the probe loads holdexit.dll (from
 # beside probe.exe) into it, which holds the process, its exe still mapped, for
 # five seconds after it has begun to exit; so only a package that waits for the
-# process itself, not just for the `ovq.exe -x` it starts, finds the files free
-# (one that does not leaves the old exe in place and exits with 3010). Each
-# step checks what it must change and, by a snapshot of the package's files
+# process itself, not just for the `ovq.exe -x` it starts, finds the files free.
+# Each step checks what it must change and, by a snapshot of the package's files
 # (their bytes) and registry keys, what it must leave alone:
 #  1. the older package with AUTOSTART=1: exit code 0; the exe's bytes in
 #     INSTALLDIR; the Start-menu and Startup shortcuts read back (target, working
@@ -22,26 +21,37 @@
 #     the product's icon); the registry value the Startup shortcut keeps. The
 #     installed exe, started by its shortcut's target, shows its window.
 #  2. the package over it with that copy running and no AUTOSTART: exit code 0;
-#     the custom action ran the copy's own `ovq.exe -x` and saw the copy end
-#     before any file was touched (the log, in order); the copy has ended; the
-#     new exe in place; both shortcuts kept (AUTOSTART remembered); one product,
-#     the newer, registered.
-#  3. the same package again, with a copy running: exit code 0, the copy still
-#     runs, the exe not written again, the snapshot's bytes the same.
+#     the custom action ran the copy's own `ovq.exe -x` (which exited 1), waited
+#     out the copy's hold, saw it end with 0, and all that while the script ran,
+#     before any file was touched and before the older product's removal (the
+#     log, in order); the new exe in place; the package started it again in the
+#     session once the run had committed, and that process is the copy that
+#     runs; both shortcuts kept (AUTOSTART remembered); one product, the newer,
+#     registered.
+#  3. the same package again, with that copy running: exit code 0, the copy
+#     still runs, the exe not written again, the snapshot's bytes the same.
 #  4. the older package over it, with that copy running: refused with 1603 and
 #     nothing changed (the snapshot to the file times); shown with the basic UI
 #     (/qb), the refusal's message box gives the package's message.
-#  5. removal with the copy running: exit code 0, the copy has ended, nothing
-#     of the package left (folder, shortcuts, icon, uninstall entry, product
-#     registration, registry value); a second removal by the product code
-#     answers 1605, "unknown product".
-#  6. the package without AUTOSTART on a clean machine: the Start-menu shortcut
+#  5. a repair (REINSTALL=ALL, every file written again) with that copy running and a hung stand-in named ovq.exe
+#     that ignores -x: exit code 0 (no restart asked for); the copy ended by its
+#     -x, the stand-in by the package after 30 s; the program started again
+#     once in the session.
+#  6. removal with the copy running: exit code 0, the copy has ended and
+#     nothing started again, nothing of the package left (folder, shortcuts,
+#     icon, uninstall entry, product registration, registry value, the list of
+#     ended copies); a second removal by the product code answers 1605.
+#  7. the package without AUTOSTART on a clean machine: the Start-menu shortcut
 #     only, no registry value of its own; the exe shows its window; with that
 #     copy running, ADDLOCAL=Startup adds the Startup shortcut and REMOVE=Startup
 #     takes it away again, the copy left alone; removed with nothing running,
 #     nothing left. Then the older package with AUTOSTART=1 and an upgrade with
 #     AUTOSTART=0: the Startup shortcut and its registry value gone.
-#  7. with a signed ovq.exe given: it runs under Wine, shows its window and
+#  8. an upgrade made to fail right after it ended the running copy (a package
+#     made for the test, with its own folder): it fails, the older version stays
+#     registered with its exe, and its copy runs again, started by the package
+#     from its own file.
+#  9. with a signed ovq.exe given: it runs under Wine, shows its window and
 #     ends with -x.
 # Exit code 0 when every check passed. Logs and screenshots stay in the work
 # dir; the prefix is removed when every check passed, and Xvfb, the wineserver
@@ -155,6 +165,7 @@ snapshot() {
     done
     reg_query "$uninstall_key"
     reg_query 'HKLM\Software\ovq'
+    reg_query 'HKLM\Software\ovq ended copies'
     # Windows Installer's note of the folders the package came from
     # (SourceList) is left out: Wine adds the same folder again on every run.
     reg_query "$products_key" | awk '/^HKEY/ { skip = /\\SourceList/ } !skip'
@@ -229,33 +240,63 @@ copy_ended() {
     fi
 }
 
+# ended_line: the custom action's line of the copy it ended in session 1 by
+# its -x, in the last log.
+ended_line() {
+    grep -a -m1 '^ovq: the copy in session 1 (process [0-9]*, .*) ended with exit code [0-9]*, [0-9]* ms after its own -x (which exited with [0-9]*)' \
+        "$MSI_LOG" | tr -d '\r'
+}
+
 # log_order: in the last log, the custom action reported the running copy's
-# end before the older product's removal and before any file was touched.
+# end while the script ran (after InstallExecute began, which runs it), before
+# the first file was removed or installed and before the older product's
+# removal began.
 log_order() {
-    local ended first
-    ended=$(grep -n '^ovq: ran .* -x (exit code [0-9]*); the running copy (process [0-9]*) ended after' "$MSI_LOG" |
-        head -n 1 | cut -d: -f1)
-    first=$(grep -n -E '^Action start [0-9:]*: (RemoveExistingProducts|InstallInitialize|RemoveFiles|InstallFiles)\.' \
-        "$MSI_LOG" | head -n 1 | cut -d: -f1)
-    wt_log "the custom action said: $(grep -a -m1 '^ovq: ' "$MSI_LOG" | tr -d '\r')"
-    wt_expect "the log: the running copy ended (line ${ended:-none}) before the first action that touches files (line ${first:-none})" \
-        test "${ended:-0}" -gt 0 -a "${first:-0}" -gt "${ended:-0}"
+    local executing ended first removal
+    executing=$(grep -a -n -E '^Action start [0-9:]*: InstallExecute\.' "$MSI_LOG" | head -n 1 | cut -d: -f1)
+    ended=$(grep -a -n '^ovq: the copy in session 1 (process [0-9]*, .*) ended with exit code' "$MSI_LOG" | head -n 1 | cut -d: -f1)
+    first=$(grep -a -n -E '^Action start [0-9:]*: (RemoveFiles|InstallFiles)\.' "$MSI_LOG" |
+        awk -F: -v after="${executing:-0}" '$1 > after { print $1; exit }')
+    removal=$(grep -a -n -E '^Action start [0-9:]*: RemoveExistingProducts\.' "$MSI_LOG" | tail -n 1 | cut -d: -f1)
+    wt_log "the custom action said: $(grep -a '^ovq: ' "$MSI_LOG" | tr -d '\r' | paste -sd'|')"
+    wt_expect "the log: the script runs (line ${executing:-none}), the copy ended (line ${ended:-none}), then the first file action (line ${first:-none})" \
+        test "${executing:-0}" -gt 0 -a "${ended:-0}" -gt "${executing:-0}" -a "${first:-0}" -gt "${ended:-0}"
+    [[ -z $removal ]] || wt_expect "the log: the copy ended (line ${ended:-none}) before the older product's removal (line $removal)" \
+        test "$removal" -gt "${ended:-0}"
     held
 }
 
-# held: in the last log, the custom action's -x launch handed its -x over to
-# the running copy and ended with 1, and the wait for that copy lasted no less
-# than the hold that made it slow to end: the package waited for the copy's
-# process, not for the launch (which is over in moments).
+# held: in the last log, the copy ended with its -x (exit code 0), the
+# custom action's -x launch handed its -x over to the running copy and ended
+# with 1, and the wait for that copy lasted no less than the hold that made it
+# slow to end: the package waited for the copy's process, not for the launch
+# (which is over in moments).
 held() {
-    local line code waited
-    line=$(grep -a -m1 '^ovq: ran .* -x (exit code [0-9]*); the running copy (process [0-9]*) ended after [0-9]* ms' \
-        "$MSI_LOG" | tr -d '\r')
-    code=$(sed -n 's/.* -x (exit code \([0-9]*\)).*/\1/p' <<<"$line")
-    waited=$(sed -n 's/.* ended after \([0-9]*\) ms.*/\1/p' <<<"$line")
+    local line code copy_code waited
+    line=$(ended_line)
+    copy_code=$(sed -n 's/.* ended with exit code \([0-9]*\), .*/\1/p' <<<"$line")
+    code=$(sed -n 's/.* -x (which exited with \([0-9]*\))$/\1/p' <<<"$line")
+    waited=$(sed -n 's/.* ended with exit code [0-9]*, \([0-9]*\) ms after its own -x.*/\1/p' <<<"$line")
+    wt_expect_eq "${copy_code:-none}" 0 "the ended copy's exit code, as the custom action saw it (ended by its -x)"
     wt_expect_eq "${code:-none}" 1 "the custom action's ovq.exe -x: exit code (a second copy that handed -x over)"
     wt_expect "the custom action waited ${waited:-no} ms for the copy, no less than its hold of $HOLD_MS ms" \
         test "${waited:-0}" -ge "$HOLD_MS"
+}
+
+# started_again WHAT EXE: the custom action started EXE in session 1 once
+# the run had committed, and that process is the copy that runs now, from
+# that file: the one whose window ovq's class names.
+started_again() {
+    local line pid
+    line=$(grep -a -m1 "^ovq: started .* in session 1 as its user (process [0-9]*)" "$MSI_LOG" | tr -d '\r')
+    pid=$(sed -n 's/.*(process \([0-9]*\))$/\1/p' <<<"$line")
+    wt_expect_eq "$(sed -n 's/^ovq: started \(.*\) in session 1 as .*/\1/p' <<<"$line")" "$2" "$1: the program started again"
+    if probe wait-window 10000 >/dev/null && probe window-info >/dev/null; then
+        wt_expect_eq "$(kv pid)" "${pid:-none}" "$1: the running copy is the process the package started"
+        wt_expect_eq "$(kv title)" "ovq" "$1: the running copy's title"
+    else
+        wt_expect "$1: a copy runs again within 10 s" false
+    fi
 }
 
 # 1. Installed with AUTOSTART=1.
@@ -276,8 +317,8 @@ msi upgrade /i "$(ovq_wine_path "$package")" /qn
 wt_expect_eq "$MSI_EXIT" 0 "upgrade with a copy running: exit code"
 log_order
 copy_ended "$copy"
-probe wait-gone 5000 >/dev/null || wt_expect "no ovq window after the upgrade" false
 wt_expect "the new exe is in place" cmp -s "$installed" "$exe"
+started_again "the upgrade" "$installed_exe"
 shortcut "$menu_lnk" "$new_code"
 shortcut "$startup_lnk" "$new_code"
 wt_expect_eq "$(products)" "$new_code" "registered products after the upgrade"
@@ -285,9 +326,7 @@ entry "$new_code" "$(prop ProductVersion)"
 wt_expect "the older product's icon folder is gone" [ ! -e "$WINEPREFIX/drive_c/windows/Installer/$old_code" ]
 wt_expect_eq "$(reg_value 'HKLM\Software\ovq' Autostart)" 1 "AUTOSTART kept: HKLM\\Software\\ovq Autostart"
 
-# 3. The same package again, with a copy running.
-ovq_start_first
-copy=$FIRST_PID
+# 3. The same package again, with a copy running: the one the package started.
 hold_exit
 snapshot >"$WT_DIR/same-again.before"
 exe_stamp=$(stat -c '%i %Y.%y' "$installed")
@@ -326,16 +365,44 @@ cp "$WT_DIR/downgrade.before" "$WT_DIR/downgrade-qb.before"
 unchanged "the older package with /qb: nothing changed" downgrade-qb
 unset TIMES
 
-# 5. Removal with the copy running.
+# 5. A repair with that copy running and a hung one beside it: a program of
+# that name that does not know -x (the probe, waiting) is ended by the package
+# 30 s later, and the run still ends with 0, not with a restart asked for.
+# The program starts again in the session, once.
+hung_dir="$WINEPREFIX/drive_c/hung"
+mkdir -p "$hung_dir"
+cp "$PROBE_EXE" "$hung_dir/ovq.exe"
+wine 'C:\hung\ovq.exe' idle-watch 120000 </dev/null >"$WT_DIR/hung.out" 2>&1 &
+hung=$!
+WT_PIDS+=("$hung")
+wt_wait_line "$WT_DIR/hung.out" '^probe=idle-watch' 20000 "$hung" || wt_harness_fail "the hung stand-in did not start"
+# (Wine's msiexec answers /fa with 1; REINSTALL=ALL with REINSTALLMODE=amus
+# is the same repair, every file written again.)
+msi repair /i "$new_code" REINSTALL=ALL REINSTALLMODE=amus /qn
+wt_expect_eq "$MSI_EXIT" 0 "repair with a copy and a hung one running: exit code"
+log_order
+wt_expect "the hung one: the log says the package ended it after 30 s" \
+    grep -a -q '^ovq: the copy in session 1 (process [0-9]*, C:\\hung\\ovq.exe) did not end within 30 s of its -x: the package ended it' "$MSI_LOG"
+# (Wine does not pass the exit code of a process another one ended on to the
+# loader's own: only its end is checked.)
+wt_expect "the hung one has ended" ovq_wait_exit "$hung" 5000
+wt_expect_eq "$(grep -a -c '^ovq: started ' "$MSI_LOG")" 1 "the program started once in the session of both"
+started_again "the repair" "$installed_exe"
+rm -rf "$hung_dir"
+
+# 6. Removal with the copy running: it ends, nothing starts again.
+hold_exit
 msi remove /x "$(ovq_wine_path "$package")" /qn
 wt_expect_eq "$MSI_EXIT" 0 "removal with a copy running: exit code"
 log_order
-copy_ended "$copy"
+wt_expect "the removal: the log says nothing is started again" \
+    grep -a -q '^ovq: the program is removed: nothing is started in session 1, where a copy was ended' "$MSI_LOG"
+wt_expect "the removal: no copy runs" probe wait-gone 0
 nothing_left
 msi remove-again /x "$new_code" /qn
 wt_expect_eq "$MSI_EXIT" 1605 "a second removal by product code: exit code (unknown product)"
 
-# 6. Without AUTOSTART, on a clean machine.
+# 7. Without AUTOSTART, on a clean machine.
 msi install /i "$(ovq_wine_path "$package")" /qn
 wt_expect_eq "$MSI_EXIT" 0 "the package without AUTOSTART: exit code"
 wt_expect "the installed exe is the package's" cmp -s "$installed" "$exe"
@@ -378,7 +445,38 @@ msi remove-last /x "$(ovq_wine_path "$package")" /qn
 wt_expect_eq "$MSI_EXIT" 0 "removal: exit code"
 nothing_left
 
-# 7. The signed program.
+# 8. An upgrade that fails after it has ended the running copy: a package of
+# this version made for the test (the failing package: an action that fails
+# right after the copies are ended, and its own folder, so that Wine's
+# rollback, which deletes the files of the failing package's components
+# wherever they are, leaves the older version's alone). The older version
+# stays installed and its copy runs again, from its own file.
+cp "$package" "$WT_DIR/failing.msi"
+msibuild "$WT_DIR/failing.msi" -q "UPDATE \`Directory\` SET \`DefaultDir\` = 'ovq-failing' WHERE \`Directory\` = 'INSTALLDIR'" &&
+    msibuild "$WT_DIR/failing.msi" \
+        -q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('FailForTest', 1058, 'SystemFolder', 'cmd.exe /c exit 7')" &&
+    msibuild "$WT_DIR/failing.msi" \
+        -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Condition\`, \`Sequence\`) VALUES ('FailForTest', '', 1503)" ||
+    wt_harness_fail "msibuild could not make the failing package"
+msi install-older-for-failure /i "$(ovq_wine_path "$older")" /qn
+wt_expect_eq "$MSI_EXIT" 0 "the older package, for the failing upgrade: exit code"
+OVQ_EXE=$installed_exe
+ovq_start_first
+copy=$FIRST_PID
+msi failing-upgrade /i "$(ovq_wine_path "$WT_DIR/failing.msi")" /qn
+wt_expect "the failing upgrade fails (exit code $MSI_EXIT)" test "$MSI_EXIT" != 0 -a "$MSI_EXIT" != 3010
+copy_ended "$copy"
+wt_expect "the failing upgrade: the log says the run is rolled back" \
+    grep -a -q '^ovq: the run is rolled back: the copies ended start again from their own program files' "$MSI_LOG"
+wt_expect_eq "$(products)" "$old_code" "registered products after the failing upgrade"
+wt_expect "the older exe is in place after the failing upgrade" cmp -s "$installed" "$older_exe"
+started_again "the failing upgrade" "$installed_exe"
+probe close >/dev/null
+probe wait-gone 10000 >/dev/null || wt_expect "the restored copy ended on WM_CLOSE" false
+msi remove-older /x "$old_code" /qn
+wt_expect_eq "$MSI_EXIT" 0 "removal of the older version: exit code"
+
+# 9. The signed program.
 if [[ -n $signed ]]; then
     # shellcheck disable=SC2034
     OVQ_EXE=$signed

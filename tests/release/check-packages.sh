@@ -165,22 +165,43 @@ for flavour in x86 x64; do
     [[ ";$(prop "$msi" SecureCustomProperties);" == *";AUTOSTART;"* ]] && ok "$flavour: AUTOSTART is a secure property" ||
         fail "$flavour: AUTOSTART is not in SecureCustomProperties"
 
-    # The sequences.
+    # The sequences. The copies' actions in the script: the rollback action
+    # before the one that ends the copies (a rollback runs it last, once the
+    # files are back), that one after InstallInitialize and before every
+    # action that touches a file, a shortcut or a value; the commit action in
+    # the run; their data set before the script is written. The older
+    # product removed after InstallExecute with nothing in between, the
+    # shortcuts made after that.
     execute=InstallExecuteSequence
-    end=$(seq_of "$msi" $execute EndRunningCopy)
-    [[ -n $end ]] || fail "$flavour: EndRunningCopy is not in $execute"
-    for action in CostInitialize FileCost CostFinalize; do
-        (($(seq_of "$msi" $execute $action) < ${end:-0})) && ok "$flavour: EndRunningCopy ($end) after $action" ||
-            fail "$flavour: EndRunningCopy (${end:-none}) not after $action ($(seq_of "$msi" $execute $action))"
-    done
-    for action in InstallValidate RemoveExistingProducts InstallInitialize RemoveRegistryValues RemoveShortcuts RemoveFiles \
-        InstallFiles CreateShortcuts WriteRegistryValues InstallFinalize; do
+    restore=$(seq_of "$msi" $execute RestoreEndedCopies) end=$(seq_of "$msi" $execute EndRunningCopies)
+    start=$(seq_of "$msi" $execute StartEndedCopies) initialize=$(seq_of "$msi" $execute InstallInitialize)
+    ((initialize < ${restore:-0} && ${restore:-0} < ${end:-0})) &&
+        ok "$flavour: InstallInitialize $initialize, RestoreEndedCopies $restore, EndRunningCopies $end" ||
+        fail "$flavour: InstallInitialize $initialize, RestoreEndedCopies ${restore:-none}, EndRunningCopies ${end:-none}"
+    for action in ProcessComponents RemoveRegistryValues RemoveShortcuts RemoveFiles InstallFiles WriteRegistryValues \
+        InstallExecute RemoveExistingProducts CreateShortcuts InstallFinalize; do
         at=$(seq_of "$msi" $execute $action)
-        [[ -n $at ]] && ((${end:-99999} < at)) && ok "$flavour: EndRunningCopy ($end) before $action ($at)" ||
-            fail "$flavour: EndRunningCopy (${end:-none}) not before $action (${at:-none})"
+        [[ -n $at ]] && ((${end:-99999} < at)) && ok "$flavour: EndRunningCopies ($end) before $action ($at)" ||
+            fail "$flavour: EndRunningCopies (${end:-none}) not before $action (${at:-none})"
     done
-    check "$flavour: EndRunningCopy's condition" \
-        "$(table "$msi" $execute | awk -F'\t' '$1 == "EndRunningCopy" { print $2 }')" 'PREVIOUSFOUND OR REINSTALL OR REMOVE ~= "ALL"'
+    finalize=$(seq_of "$msi" $execute InstallFinalize)
+    ((${end:-0} < ${start:-0} && ${start:-99999} < finalize)) && ok "$flavour: StartEndedCopies ($start) in the run" ||
+        fail "$flavour: StartEndedCopies at ${start:-none}"
+    for action in EndRunningCopies StartEndedCopies RestoreEndedCopies; do
+        check "$flavour: $action's condition" \
+            "$(table "$msi" $execute | awk -F'\t' -v a=$action '$1 == a { print $2 }')" 'PREVIOUSFOUND OR REINSTALL OR REMOVE ~= "ALL"'
+        [[ -z $(seq_of "$msi" InstallUISequence $action) ]] && ok "$flavour: $action only in $execute" ||
+            fail "$flavour: $action in InstallUISequence too"
+    done
+    check "$flavour: the data of the copies' actions (action, condition)" \
+        "$(table "$msi" $execute | awk -F'\t' '$1 ~ /^Set.*Copies$/ { print $3 "\t" $1 "\t" $2 }' | sort -n | cut -f2- | paste -sd'|')" \
+        "$(printf '%s\t%s|' SetEndRunningCopies 'PREVIOUSFOUND OR REINSTALL OR REMOVE ~= "ALL"' \
+            SetStartEndedCopies '(PREVIOUSFOUND OR REINSTALL) AND NOT (REMOVE ~= "ALL")' SetStartNoCopies 'REMOVE ~= "ALL"' \
+            SetRestoreEndedCopies 'PREVIOUSFOUND OR REINSTALL OR REMOVE ~= "ALL"' | sed 's/|$//')"
+    for action in SetEndRunningCopies SetStartEndedCopies SetStartNoCopies SetRestoreEndedCopies; do
+        (($(seq_of "$msi" $execute CostFinalize) < $(seq_of "$msi" $execute $action) && $(seq_of "$msi" $execute $action) < initialize)) &&
+            ok "$flavour: $action between CostFinalize and InstallInitialize" || fail "$flavour: $action at $(seq_of "$msi" $execute $action)"
+    done
     for sequence in InstallExecuteSequence InstallUISequence; do
         search=$(seq_of "$msi" $sequence AppSearch) cost=$(seq_of "$msi" $sequence CostInitialize)
         keep=$(seq_of "$msi" $sequence KeepAutostart) level=$(seq_of "$msi" $sequence SetInstallLevel)
@@ -188,19 +209,25 @@ for flavour in x86 x64; do
             ok "$flavour: $sequence: AppSearch $search, KeepAutostart $keep, SetInstallLevel $level, CostInitialize $cost" ||
             fail "$flavour: $sequence: AppSearch $search, KeepAutostart ${keep:-none}, SetInstallLevel ${level:-none}, CostInitialize $cost"
     done
-    [[ -z $(seq_of "$msi" InstallUISequence EndRunningCopy) ]] && ok "$flavour: EndRunningCopy only in $execute" ||
-        fail "$flavour: EndRunningCopy in InstallUISequence too"
-    rep=$(seq_of "$msi" $execute RemoveExistingProducts)
-    (($(seq_of "$msi" $execute InstallValidate) < rep && rep < $(seq_of "$msi" $execute InstallInitialize))) &&
-        ok "$flavour: RemoveExistingProducts ($rep) between InstallValidate and InstallInitialize" ||
-        fail "$flavour: RemoveExistingProducts at $rep"
+    check "$flavour: from InstallExecute on (action sequence)" \
+        "$(table "$msi" $execute | awk -F'\t' -v from="$(seq_of "$msi" $execute InstallExecute)" '$3 >= from { print $3 "\t" $1 }' |
+            sort -n | cut -f2 | paste -sd' ')" "InstallExecute RemoveExistingProducts CreateShortcuts InstallFinalize"
     (($(seq_of "$msi" $execute FindRelatedProducts) < $(seq_of "$msi" $execute LaunchConditions))) &&
         ok "$flavour: FindRelatedProducts before LaunchConditions" || fail "$flavour: FindRelatedProducts after LaunchConditions"
+    check "$flavour: MSIRESTARTMANAGERCONTROL" "$(prop "$msi" MSIRESTARTMANAGERCONTROL)" Disable
 
     # The custom actions and what the package carries.
+    # The copies' actions: functions of the DLL (1) in the script (0x400) as
+    # the system account (0x800), the commit one run on commit (0x200), the
+    # rollback one on rollback (0x100).
     check "$flavour: custom actions (name, type, source, target)" "$(table "$msi" CustomAction | sort | cut -f1-4 | paste -sd'|')" \
-        "$(printf '%s\t%s\t%s\t%s|' EndRunningCopy 1 EndCopy EndRunningCopy KeepAutostart 51 AUTOSTART 1 \
-            SetInstallLevel 51 INSTALLLEVEL 100 SetInstallLocation 51 ARPINSTALLLOCATION '[INSTALLDIR]' | sed 's/|$//')"
+        "$(printf '%s\t%s\t%s\t%s|' EndRunningCopies 3073 EndCopy EndRunningCopies KeepAutostart 51 AUTOSTART 1 \
+            RestoreEndedCopies 3329 EndCopy RestoreEndedCopies SetEndRunningCopies 2099 EndRunningCopies '[ProductCode]' \
+            SetInstallLevel 51 INSTALLLEVEL 100 SetInstallLocation 51 ARPINSTALLLOCATION '[INSTALLDIR]' \
+            SetRestoreEndedCopies 2099 RestoreEndedCopies '[ProductCode]' \
+            SetStartEndedCopies 2099 StartEndedCopies '[ProductCode]|[INSTALLDIR]ovq.exe' \
+            SetStartNoCopies 2099 StartEndedCopies '[ProductCode]|' StartEndedCopies 3585 EndCopy StartEndedCopies |
+            sed 's/|$//')"
     msiinfo extract "$msi" Binary.EndCopy >"$work/endcopy-$flavour.dll"
     cmp -s "$work/endcopy-$flavour.dll" "$dll" && ok "$flavour: the custom action is $dll" ||
         fail "$flavour: the custom action's DLL is not $dll"

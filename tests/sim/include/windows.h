@@ -3,11 +3,15 @@
 // The functions are implemented in tests/sim/src/WinSim.cpp.
 #pragma once
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
 
 #define WINAPI
+#define WINAPIV
+// The exports of a DLL (the installer's custom actions) are plain functions here.
+#define __declspec(x)
 #define CALLBACK
 #define APIENTRY
 
@@ -96,6 +100,43 @@ typedef struct tagCHANGEFILTERSTRUCT {
 
 typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
+// Processes and tokens (the installer's custom actions)
+typedef struct _STARTUPINFOA {
+    DWORD cb;
+    LPSTR lpReserved;
+    LPSTR lpDesktop;
+    LPSTR lpTitle;
+    DWORD dwX, dwY, dwXSize, dwYSize, dwXCountChars, dwYCountChars, dwFillAttribute;
+    DWORD dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    BYTE* lpReserved2;
+    HANDLE hStdInput;
+    HANDLE hStdOutput;
+    HANDLE hStdError;
+} STARTUPINFOA, *LPSTARTUPINFOA;
+
+typedef struct _PROCESS_INFORMATION {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+} PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+
+typedef enum _SECURITY_IMPERSONATION_LEVEL {
+    SecurityAnonymous,
+    SecurityIdentification,
+    SecurityImpersonation,
+    SecurityDelegation
+} SECURITY_IMPERSONATION_LEVEL;
+typedef enum _TOKEN_TYPE { TokenPrimary = 1, TokenImpersonation } TOKEN_TYPE;
+typedef HANDLE* PHANDLE;
+
+// The registry
+SIM_DECLARE_HANDLE(HKEY);
+typedef HKEY* PHKEY;
+typedef DWORD REGSAM;
+
 #define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
 #define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
 #define MAKEWPARAM(l, h) ((WPARAM)(DWORD)(((DWORD)(WORD)(l)) | ((DWORD)(WORD)(h)) << 16))
@@ -179,6 +220,38 @@ typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 #define ERROR_CLASS_ALREADY_EXISTS 1410
 #define ERROR_CANNOT_FIND_WND_CLASS 1407
 #define CP_ACP 0
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_INVALID_DATA 13
+#define ERROR_NO_MORE_FILES 18
+#define ERROR_MORE_DATA 234
+#define ERROR_DIRECTORY 267
+#define ERROR_NO_TOKEN 1008
+#define ERROR_PRIVILEGE_NOT_HELD 1314
+
+// Processes, tokens, waits
+#define MAX_PATH 260
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+#define SYNCHRONIZE 0x00100000u
+#define PROCESS_TERMINATE 0x0001u
+#define PROCESS_QUERY_LIMITED_INFORMATION 0x1000u
+#define TOKEN_ASSIGN_PRIMARY 0x0001u
+#define TOKEN_DUPLICATE 0x0002u
+#define TOKEN_QUERY 0x0008u
+#define MAXIMUM_ALLOWED 0x02000000u
+#define STARTF_USESTDHANDLES 0x00000100u
+#define CREATE_UNICODE_ENVIRONMENT 0x00000400u
+#define STILL_ACTIVE 259
+#define WAIT_OBJECT_0 0
+#define WAIT_TIMEOUT 258
+#define WAIT_FAILED 0xFFFFFFFFu
+
+// The registry
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)0x80000002)
+#define REG_OPTION_VOLATILE 0x00000001u
+#define KEY_QUERY_VALUE 0x0001u
+#define KEY_SET_VALUE 0x0002u
+#define REG_SZ 1
+#define REG_MULTI_SZ 7
 
 // kernel32
 LPSTR WINAPI GetCommandLineA();
@@ -198,6 +271,43 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
 BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int units, LPSTR text, int bytes,
                                LPCSTR defaultChar, LPBOOL usedDefault);
+
+// kernel32 and advapi32: processes, tokens and the registry, for the
+// installer's custom actions (tests/sim/src/MachineSim.cpp simulates them)
+DWORD WINAPI GetCurrentProcessId();
+HANDLE WINAPI OpenProcess(DWORD access, BOOL inherit, DWORD processId);
+BOOL WINAPI QueryFullProcessImageNameA(HANDLE process, DWORD flags, LPSTR name, DWORD* size);
+BOOL WINAPI ProcessIdToSessionId(DWORD processId, DWORD* session);
+BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
+BOOL WINAPI DuplicateTokenEx(HANDLE token, DWORD access, LPSECURITY_ATTRIBUTES attributes,
+                             SECURITY_IMPERSONATION_LEVEL level, TOKEN_TYPE type, PHANDLE newToken);
+BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                           LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD flags, LPVOID environment,
+                           LPCSTR directory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION information);
+BOOL WINAPI CreateProcessAsUserA(HANDLE token, LPCSTR application, LPSTR commandLine,
+                                 LPSECURITY_ATTRIBUTES processAttributes, LPSECURITY_ATTRIBUTES threadAttributes,
+                                 BOOL inheritHandles, DWORD flags, LPVOID environment, LPCSTR directory,
+                                 LPSTARTUPINFOA startup, LPPROCESS_INFORMATION information);
+DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD ms);
+BOOL WINAPI GetExitCodeProcess(HANDLE process, DWORD* code);
+BOOL WINAPI TerminateProcess(HANDLE process, UINT code);
+LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options, REGSAM access,
+                            LPSECURITY_ATTRIBUTES attributes, PHKEY result, DWORD* disposition);
+LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
+LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, DWORD* reserved, DWORD* type, BYTE* data, DWORD* size);
+LONG WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size);
+LONG WINAPI RegDeleteValueA(HKEY key, LPCSTR name);
+LONG WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey);
+LONG WINAPI RegQueryInfoKeyA(HKEY key, LPSTR keyClass, DWORD* classLength, DWORD* reserved, DWORD* subKeys,
+                             DWORD* maxSubKeyLength, DWORD* maxClassLength, DWORD* values, DWORD* maxValueNameLength,
+                             DWORD* maxValueLength, DWORD* securityDescriptor, void* lastWriteTime);
+LONG WINAPI RegCloseKey(HKEY key);
+// Text: computations of the system's, which cannot fail and are not logged.
+int WINAPI lstrlenA(LPCSTR text);
+LPSTR WINAPI lstrcpynA(LPSTR to, LPCSTR from, int length);
+int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b);
+int WINAPIV wsprintfA(LPSTR out, LPCSTR format, ...);
+int WINAPI wvsprintfA(LPSTR out, LPCSTR format, va_list args);
 
 // user32
 LPSTR WINAPI CharNextA(LPCSTR p);

@@ -62,3 +62,11 @@ endforeach()
 # msitools, which scripts/install-deps.sh installs).
 add_test(NAME installer.versions COMMAND bash ${CMAKE_SOURCE_DIR}/tests/release/make-msi-versions.sh)
 set_tests_properties(installer.versions PROPERTIES TIMEOUT 120 LABELS installer)
+
+# The pages (README.md, CHANGELOG.md, docs/): every link, path, preset, test
+# and variable they name exists, every figure they state is the build's or a
+# generated table's own, and README.txt made of docs/using.md is what a user
+# is promised.
+add_test(NAME docs.check
+    COMMAND bash ${CMAKE_SOURCE_DIR}/tests/docs/check-docs.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/docs-check)
+set_tests_properties(docs.check PROPERTIES TIMEOUT 120 LABELS docs)

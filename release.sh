@@ -14,18 +14,21 @@
 # packages' custom action) and writes the zip and the packages. <version> is
 # the one of project(ovq VERSION ...) in CMakeLists.txt. The zip holds one
 # folder, ovq-<version>/, with:
-#   ovq.exe       the 32-bit program, the one every Windows runs (build/win32)
+#   ovq.exe       the 32-bit program, for 32-bit and 64-bit Windows (build/win32)
 #   x64/ovq.exe   the 64-bit one (build/win64)
-#   README.txt    the user's part of README.md as plain text, with the version
+#   README.txt    the users' page docs/using.md as plain text, with the version
 #                 and the commit (scripts/readme-txt.sh)
-#   SHA256SUMS    the SHA-256 of the three files above, as sha256sum -c reads it
+#   LICENSE.txt   LICENSE, with CRLF line ends for Notepad
+#   SHA256SUMS    the zip's SHA256SUMS: the SHA-256 of the four files above, as
+#                 sha256sum -c reads it
 # Made again from the same commit, here or in any other clone, the zip is the
 # same bytes: its entries in a fixed order, all dated at the commit's time in
 # UTC, with fixed modes and no extra fields. So are the packages, which
 # installer/make-msi.sh builds from installer/ovq.wxs: ovq-<version>-x86.msi
 # with the 32-bit program, ovq-<version>-x64.msi with the 64-bit one, each
-# with the custom action endcopy.dll of its flavour. dist/SHA256SUMS gives the
-# SHA-256 of the zip and of both packages, as sha256sum -c reads it.
+# with the custom action endcopy.dll of its flavour. dist/SHA256SUMS, the
+# release's SHA256SUMS, gives the SHA-256 of the zip and of both packages, as
+# sha256sum -c reads it.
 #
 # Signing, when the publisher gives a certificate (else the release is
 # unsigned, as it always was):
@@ -186,12 +189,13 @@ top=$stage/$name
 mkdir -p "$top/x64"
 cp "$stage/programs/win32/ovq.exe" "$top/ovq.exe"
 cp "$stage/programs/win64/ovq.exe" "$top/x64/ovq.exe"
-scripts/readme-txt.sh README.md "$version" "$commit" "$commit_date" >"$top/README.txt"
-(cd "$top" && sha256sum ovq.exe x64/ovq.exe README.txt >SHA256SUMS)
+scripts/readme-txt.sh docs/using.md "$version" "$commit" "$commit_date" >"$top/README.txt"
+sed 's/\r*$/\r/' LICENSE >"$top/LICENSE.txt"
+(cd "$top" && sha256sum ovq.exe x64/ovq.exe README.txt LICENSE.txt >SHA256SUMS)
 
 # Fixed modes and times; zip writes local time, so it runs in UTC. ZIPOPT
 # and ZIP would add options of the caller's.
-entries=("$name/" "$name/README.txt" "$name/SHA256SUMS" "$name/ovq.exe" "$name/x64/" "$name/x64/ovq.exe")
+entries=("$name/" "$name/LICENSE.txt" "$name/README.txt" "$name/SHA256SUMS" "$name/ovq.exe" "$name/x64/" "$name/x64/ovq.exe")
 (
     cd "$stage"
     for entry in "${entries[@]}"; do

@@ -9,6 +9,10 @@
 # clones with the builds of win32 and win64, and the packages installed,
 # upgraded and removed by Wine's msiexec (tests/release/check-release.sh).
 #
+# The time of each step goes to build/test-times.txt, with the version, the
+# commit and the machine; scripts/docs-table.sh times puts it into
+# docs/building.md.
+#
 # A host whose kernel runs no 32-bit user code (scripts/host.sh) cannot start
 # 32-bit Wine: there both 32-bit programs are still built and checked, the Wine
 # tests run for the 64-bit one, and one line at the end names what did not run
@@ -20,20 +24,32 @@ export LC_ALL=C.UTF-8
 unset LANGUAGE
 cd "$(dirname "$0")"
 started=$SECONDS
+started_at=$(date -u '+%Y-%m-%d %H:%M')
+load=$(cut -d' ' -f1 /proc/loadavg 2>/dev/null || echo unknown)
+# timed STEP: the time since the step before, as a row of the times table.
+times=()
+step_start=$SECONDS
+timed() {
+    times+=("| $1 | $((SECONDS - step_start)) s |")
+    step_start=$SECONDS
+}
 
 # shellcheck source=scripts/host.sh
 . scripts/host.sh
 ovq_host_ia32 || true # asked once here; everything below is handed the answers
 scripts/install-deps.sh
 ovq_host_wine
+timed "installing what is missing (\`scripts/install-deps.sh\`)"
 
 for preset in win32 win32-clang win64 host; do
     cmake --preset "$preset"
     cmake --build --preset "$preset"
 done
+timed "configuring and building \`win32\`, \`win32-clang\`, \`win64\` and \`host\`"
 
 status=0
 ctest --preset host -j 2 || status=1
+timed "the host tests (\`ctest --preset host\`)"
 for preset in win32 win32-clang win64; do
     echo "$preset: ovq.exe $(stat -c %s "build/$preset/ovq.exe") bytes"
 done
@@ -57,7 +73,27 @@ else
     not_run+=" $(tests win64 needs-ia32 | paste -sd, | sed 's/,/, /g') of win64,"
     not_run+=" and the x86 installer package under Wine's msiexec (it gets the table checks)"
 fi
+timed "the checks of each \`ovq.exe\` and the Wine tests"
 tests/release/check-release.sh . build build/release-test || status=1
+timed "the release test (\`tests/release/check-release.sh\`)"
 echo "all done after $((SECONDS - started)) s"
+
+# The times, and what they were measured on. A work tree with uncommitted
+# changes names no commit, which the docs check then refuses.
+version=$(sed -n 's/^project(ovq VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
+[[ -z $(git status --porcelain --untracked-files=no 2>/dev/null) ]] || commit+=" with uncommitted changes"
+total=$((SECONDS - started))
+{
+    printf 'ovq %s (commit %s), %s UTC, %s cores, load average %s at the start; %s; %s\n\n' "$version" "$commit" \
+        "$started_at" "$(nproc)" "$load" \
+        "$(ovq_host_ia32 && echo "a host that runs 32-bit and 64-bit code" || echo "a host that runs 64-bit code only")" \
+        "$( ((status == 0)) && echo "every test passed" || echo "some tests FAILED")"
+    echo "| Step of ./test.sh | Time |"
+    echo "|---|---|"
+    printf '%s\n' "${times[@]}"
+    echo "| all of \`./test.sh\` | $total s ($((total / 60)) min $((total % 60)) s) |"
+} >build/test-times.txt
+echo "times of each step in build/test-times.txt"
 [[ -z $not_run ]] || echo "test.sh: $not_run"
 exit $status

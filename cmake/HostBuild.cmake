@@ -73,3 +73,11 @@ add_library(endcopy_host STATIC installer/EndCopy.cpp installer/Copies.cpp insta
 target_include_directories(endcopy_host PUBLIC src installer)
 target_link_libraries(endcopy_host PUBLIC machinesim)
 target_compile_options(endcopy_host PRIVATE ${OVQ_WARNINGS})
+
+# The pages (README.md, CHANGELOG.md, docs/): every link, path, preset, test
+# and variable they name exists, every figure they state is the build's or a
+# generated table's own, and README.txt made of docs/using.md is what a user
+# is promised.
+add_test(NAME docs.check
+    COMMAND bash ${CMAKE_SOURCE_DIR}/tests/docs/check-docs.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/docs-check)
+set_tests_properties(docs.check PROPERTIES TIMEOUT 120 LABELS docs)

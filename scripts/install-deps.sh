@@ -33,9 +33,9 @@ PACKAGES=(
     locales fonts-ipafont-gothic
     # Wine's own fonts: Wine draws the caption buttons of a window (the version
     # box's close button) with the Marlett font, and without it shows a letter
-    # there (the close button an "r"); the README's pictures show them
+    # there (the close button an "r"); the pictures in docs/ show them
     fonts-wine
-    # the release zip (release.sh): README.txt made from README.md, packing
+    # the release zip (release.sh): README.txt made from docs/using.md, packing
     # the zip, listing and unpacking it
     gawk zip unzip
     # the release's Windows Installer packages (installer/make-msi.sh): wixl,

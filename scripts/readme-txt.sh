@@ -1,27 +1,26 @@
 #!/usr/bin/env bash
-# Writes README.txt, the user's part of README.md as plain text that reads well
-# in Notepad, to standard output:
+# Writes README.txt, the users' page docs/using.md as plain text that reads
+# well in Notepad, to standard output:
 #
-#   scripts/readme-txt.sh <README.md> <version> <commit> <date> > README.txt
+#   scripts/readme-txt.sh <docs/using.md> <version> <commit> <date> > README.txt
 #
-# The user's part is every span of README.md between a line
-# `<!-- user part: begin -->` and a line `<!-- user part: end -->`, in order;
-# there may be several. The text starts with a head naming the version, the
-# commit and its date, then the spans converted from markdown:
+# The text starts with a head naming the version, the commit and its date,
+# then the whole page converted from markdown:
 # - headings underlined (= and -), paragraphs and list items wrapped at 76
 #   columns (a Japanese character takes two), code blocks indented by four;
 # - tables of two columns whose first is narrow as two aligned columns, other
 #   tables as one entry a row, the first cell and below it the others;
 # - images, HTML and comments dropped, link targets kept only when they are
 #   addresses on the web, code spans, emphasis and escapes unwrapped.
-# Output: UTF-8 with a byte-order mark, CRLF line ends. A missing or unbalanced
-# marker fails with one line on standard error and no output.
+# Output: UTF-8 with a byte-order mark, CRLF line ends. An empty page, or one
+# whose code block is not closed, fails with one line on standard error and
+# no output.
 set -euo pipefail
 say() { printf 'readme-txt.sh: %s\n' "$*" >&2; }
 
-(($# == 4)) || { say "usage: readme-txt.sh <README.md> <version> <commit> <date>"; exit 2; }
-readme=$1 version=$2 commit=$3 date=$4
-[[ -f $readme ]] || { say "no file $readme"; exit 2; }
+(($# == 4)) || { say "usage: readme-txt.sh <page.md> <version> <commit> <date>"; exit 2; }
+page=$1 version=$2 commit=$3 date=$4
+[[ -f $page ]] || { say "no file $page"; exit 2; }
 
 # The same characters and widths whatever the caller's locale.
 export LC_ALL=C.UTF-8
@@ -376,27 +375,15 @@ function convert(    i, m, level, text, fence, indent, line) {
 BEGIN {
     WIDTH = 76
     NARROW = 16
-    BEGIN_MARK = "^[ \t]*<!--[ \t]*user part: begin[ \t]*-->[ \t]*$"
-    END_MARK = "^[ \t]*<!--[ \t]*user part: end[ \t]*-->[ \t]*$"
 }
 {
     sub(/\r$/, "")
-    if ($0 ~ BEGIN_MARK) {
-        if (inside) die("line " FNR ": a second \"user part: begin\" before its end")
-        inside = 1
-        spans++
-        if (nsrc) src[++nsrc] = ""
-    } else if ($0 ~ END_MARK) {
-        if (!inside) die("line " FNR ": \"user part: end\" without a begin")
-        inside = 0
-    } else if (inside) {
-        src[++nsrc] = $0
-    }
+    src[++nsrc] = $0
 }
 END {
     if (failed) exit 1
-    if (inside) die("\"user part: begin\" without an end")
-    if (!spans) die("no user part (a line <!-- user part: begin --> and one <!-- user part: end -->)")
+    for (i = 1; i <= nsrc && is_blank(src[i]); i++);
+    if (i > nsrc) die("the page is empty")
     convert()
     if (failed) exit 1
     printf "\357\273\277"
@@ -405,4 +392,4 @@ END {
 AWK
 )
 
-exec gawk -v VERSION="$version" -v COMMIT="$commit" -v DATE="$date" "$program" "$readme"
+exec gawk -v VERSION="$version" -v COMMIT="$commit" -v DATE="$date" "$program" "$page"

@@ -21,13 +21,14 @@
 # - its name and entries, in order, with the version the build has
 #   (generated/Version.h); modes, time stamps at the commit's time, no extra
 #   fields;
-# - unpacked, SHA256SUMS names every other file and sha256sum -c passes; the
-#   two exes are the builds' to the byte;
-# - README.txt: a byte-order mark, CRLF at every line end and no other line
-#   end, valid UTF-8; a head with the version and the commit; every heading,
-#   table entry, code line and non-ASCII text (the Japanese ones) of README.md's
-#   user part, none of the headings outside it, no markdown left over, and no
-#   line over 76 columns but code;
+# - unpacked, the zip's SHA256SUMS names every other file and sha256sum -c
+#   passes; the two exes are the builds' to the byte; LICENSE.txt is LICENSE
+#   with CRLF line ends;
+# - README.txt, made from docs/using.md (tests/docs/check-readme-txt.sh): a
+#   byte-order mark, CRLF at every line end and no other line end, valid
+#   UTF-8; a head with the version and the commit; every heading (in order),
+#   table entry, code line and non-ASCII text (the Japanese ones) of the page,
+#   no markdown left over, and no line over 76 columns but code;
 # - the packages' tables and the older packages to upgrade from
 #   (check-packages.sh);
 # - signing with a throw-away certificate made here (openssl): release.sh in
@@ -137,7 +138,7 @@ grep -qx "$sum  $name.zip" "$work/release-1.log" && ok "release.sh prints the zi
     fail "release.sh did not print '$sum  $name.zip'"
 
 # The entries.
-expected="$name/ $name/README.txt $name/SHA256SUMS $name/ovq.exe $name/x64/ $name/x64/ovq.exe"
+expected="$name/ $name/LICENSE.txt $name/README.txt $name/SHA256SUMS $name/ovq.exe $name/x64/ $name/x64/ovq.exe"
 entries=$(unzip -Z1 "$zip" | paste -sd' ')
 [[ $entries == "$expected" ]] && ok "entries: $entries" || fail "entries: expected '$expected', got '$entries'"
 commit_time=$(git -C "$first" log -1 --format=%ct HEAD)
@@ -149,9 +150,9 @@ while read -r mode time entry; do
     [[ $entry == */ ]] && want=drwxr-xr-x
     [[ $mode == "$want" && $time == "$stamp" ]] || { fail "$entry: mode $mode, time $time; expected $want, $stamp"; wrong=1; }
 done <<<"$details"
-[[ $(wc -l <<<"$details") == 6 ]] || { fail "zipinfo listed $(wc -l <<<"$details") entries, not 6"; wrong=1; }
+[[ $(wc -l <<<"$details") == 7 ]] || { fail "zipinfo listed $(wc -l <<<"$details") entries, not 7"; wrong=1; }
 extras=$(unzip -Z -v "$zip" | grep -c 'length of extra field: *0 bytes' || true)
-[[ $extras == 6 ]] || { fail "$((6 - extras)) entries carry extra fields"; wrong=1; }
+[[ $extras == 7 ]] || { fail "$((7 - extras)) entries carry extra fields"; wrong=1; }
 ((wrong)) || ok "modes 644 and 755, all dated $stamp (UTC), no extra fields"
 
 # Unpacked: the checksums and the programs.
@@ -172,62 +173,22 @@ for entry in ovq.exe:win32 x64/ovq.exe:win64; do
         fail "$file differs from $builds/$preset/ovq.exe"
 done
 
-# README.txt.
-txt=$dir/README.txt
-[[ $(head -c 3 "$txt" | od -An -tx1 | tr -d ' ') == efbbbf ]] && ok "README.txt starts with a byte-order mark" ||
-    fail "README.txt has no byte-order mark"
-lf=$(tr -cd '\n' <"$txt" | wc -c)
-cr=$(tr -cd '\r' <"$txt" | wc -c)
-crlf=$(grep -c $'\r$' "$txt" || true)
-if ((lf > 0 && lf == crlf && cr == lf)) && [[ $(tail -c 2 "$txt" | od -An -tx1 | tr -d ' ') == 0d0a ]]; then
-    ok "README.txt: $lf lines, each ending in CRLF"
+# LICENSE.txt: LICENSE with CRLF line ends.
+license=$dir/LICENSE.txt
+if [[ $(grep -c $'\r$' "$license" || true) == "$(wc -l <"$license")" ]] && cmp -s <(tr -d '\r' <"$license") "$first/LICENSE"; then
+    ok "LICENSE.txt is LICENSE with CRLF line ends ($(wc -l <"$license") lines)"
 else
-    fail "README.txt: $lf LF, $cr CR, $crlf lines ending in CRLF (or no CRLF at its end)"
+    fail "LICENSE.txt is not LICENSE with CRLF line ends"
 fi
-iconv -f UTF-8 -t UTF-8 "$txt" >/dev/null 2>&1 && ok "README.txt is valid UTF-8" || fail "README.txt is not valid UTF-8"
 
-text=$work/README.lines # README.txt without the mark and the CRs
-tail -c +4 "$txt" | tr -d '\r' >"$text"
-head -n 1 "$text" | grep -qx "ovq $version" || fail "README.txt does not start with 'ovq $version'"
-tr '\n' ' ' <"$text" | grep -q "Version $version, built from commit $commit" &&
-    ok "README.txt names version $version and commit $commit" || fail "README.txt does not name version $version and commit $commit"
-
-# README.md's user part, as the test reads it: the lines between the markers.
-md=$first/README.md
-user=$work/user-part.md
-awk '/^<!-- user part: end -->$/ { inside = 0 } inside { print } /^<!-- user part: begin -->$/ { inside = 1 }' "$md" >"$user"
-[[ -s $user ]] || fail "README.md has no user part"
-has_line() { grep -qxF -- "$1" "$text"; }
-plain() { sed -e 's/`//g' -e 's/\*\*//g' -e 's/\*\([^*]*\)\*/\1/g' -e 's/^ *//' -e 's/ *$//' <<<"$1"; }
-missing=0 checked=0
-while IFS= read -r heading; do
-    checked=$((checked + 1))
-    has_line "$(plain "$heading")" || { fail "README.txt lacks the heading '$heading'"; missing=1; }
-done < <(sed -n 's/^#\{1,6\} \+//p' "$user")
-while IFS= read -r cell; do
-    checked=$((checked + 1))
-    grep -q -- "^ *$(plain "$cell" | sed 's/[][\.*^$]/\\&/g')\( \|$\)" "$text" || { fail "README.txt lacks the table entry '$cell'"; missing=1; }
-done < <(awk -F'|' '{ line[NR] = $0; cell[NR] = $2 }
-    END { for (i = 1; i <= NR; i++) if (line[i] ~ /^\|/ && line[i] !~ /^\|[-:| ]*$/ && line[i + 1] !~ /^\|[-:| ]*$/) print cell[i] }' "$user")
-code=$work/code-lines
-awk '/^ *```/ { inside = !inside; next } inside && NF { print "    " $0 }' "$user" >"$code"
-while IFS= read -r line; do
-    checked=$((checked + 1))
-    has_line "$line" || { fail "README.txt lacks the code line '$line'"; missing=1; }
-done <"$code"
-while IFS= read -r word; do
-    checked=$((checked + 1))
-    grep -qF -- "$word" "$text" || { fail "README.txt lacks '$word'"; missing=1; }
-done < <(grep -oP '[^\x00-\x7F]+' "$user" | sort -u)
-((missing)) || ok "README.txt has all $checked headings, table entries, code lines and non-ASCII texts of the user part"
-while IFS= read -r heading; do
-    ! has_line "$heading" || fail "README.txt has the heading '$heading', which is outside the user part"
-done < <(awk '/^<!-- user part: begin -->$/ { inside = 1 } /^<!-- user part: end -->$/ { inside = 0 }
-    !inside && /^##+ / { sub(/^#+ +/, ""); print }' "$md")
-leftover=$(grep -vxF -f "$code" "$text" | grep -E '```|<!--|-->|\]\(|<img|<p>|\*\*|^#' || true)
-[[ -z $leftover ]] && ok "no markdown or HTML left in README.txt" || fail "markdown left in README.txt: ${leftover//$'\n'/; }"
-long=$(gawk 'length > 76' "$text" | grep -vxF -f "$code" || true)
-[[ -z $long ]] && ok "no line over 76 columns but code" || fail "lines over 76 columns: ${long//$'\n'/; }"
+# README.txt, made from the users' page.
+if "$here/../docs/check-readme-txt.sh" "$first/docs/using.md" "$dir/README.txt" "$version" "$commit" \
+    "$work/readme-txt" >"$work/readme-txt.log" 2>&1; then
+    cat "$work/readme-txt.log"
+else
+    grep -v '^ok:' "$work/readme-txt.log"
+    fail "README.txt (log: $work/readme-txt.log)"
+fi
 
 # The packages, table by table, and the older ones to upgrade from.
 commit_time=$(git -C "$first" log -1 --format=%ct HEAD)

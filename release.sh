@@ -26,7 +26,8 @@
 # UTC, with fixed modes and no extra fields. So are the packages, which
 # installer/make-msi.sh builds from installer/ovq.wxs: ovq-<version>-x86.msi
 # with the 32-bit program, ovq-<version>-x64.msi with the 64-bit one, each
-# with the custom action endcopy.dll of its flavour. dist/SHA256SUMS, the
+# with the licence (the zip's LICENSE.txt) and the custom actions
+# endcopy.dll of its flavour. dist/SHA256SUMS, the
 # release's SHA256SUMS, gives the SHA-256 of the zip and of both packages, as
 # sha256sum -c reads it.
 #
@@ -211,7 +212,7 @@ entries=("$name/" "$name/LICENSE.txt" "$name/README.txt" "$name/SHA256SUMS" "$na
 for flavour in x86:win32 x64:win64; do
     preset=${flavour#*:} flavour=${flavour%:*}
     installer/make-msi.sh "$flavour" "$version" "$commit" "$commit_time" "$stage/programs/$preset/ovq.exe" \
-        "$stage/programs/$preset/endcopy.dll" "$stage/$name-$flavour.msi"
+        "$stage/programs/$preset/endcopy.dll" "$top/LICENSE.txt" "$stage/$name-$flavour.msi"
     ((${#signing[@]} == 0)) || sign "$stage/$name-$flavour.msi"
 done
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds one Windows Installer package of ovq from installer/ovq.wxs:
 #
-#   installer/make-msi.sh <x86|x64> <version> <commit> <commit time> <ovq.exe> <endcopy.dll> <out.msi>
+#   installer/make-msi.sh <x86|x64> <version> <commit> <commit time> <ovq.exe> <endcopy.dll> <LICENSE.txt> <out.msi>
 #
 # <version> is the program's (a.b.c.d, as in CMakeLists.txt), <commit> the
 # commit it is built from and <commit time> that commit's time (seconds since
@@ -30,11 +30,11 @@ export LC_ALL=C.UTF-8
 unset LANGUAGE
 say() { printf 'make-msi.sh: %s\n' "$*" >&2; }
 
-if (($# != 7)); then
-    say "usage: make-msi.sh <x86|x64> <version> <commit> <commit time> <ovq.exe> <endcopy.dll> <out.msi>"
+if (($# != 8)); then
+    say "usage: make-msi.sh <x86|x64> <version> <commit> <commit time> <ovq.exe> <endcopy.dll> <LICENSE.txt> <out.msi>"
     exit 2
 fi
-flavour=$1 version=$2 commit=$3 time=$4 exe=$5 dll=$6 out=$7
+flavour=$1 version=$2 commit=$3 time=$4 exe=$5 dll=$6 license=$7 out=$8
 here=$(cd "$(dirname "$0")" && pwd)
 source=$here/ovq.wxs
 
@@ -45,7 +45,7 @@ x64) arch=x64 ;;
 esac
 [[ $commit =~ ^[0-9a-f]{40}$ ]] || { say "not a commit: '$commit'"; exit 2; }
 [[ $time =~ ^[0-9]+$ ]] || { say "not a time in seconds: '$time'"; exit 2; }
-for f in "$exe" "$dll"; do
+for f in "$exe" "$dll" "$license"; do
     [[ -f $f ]] || { say "no file $f"; exit 2; }
 done
 for tool in wixl msibuild msiinfo faketime sha1sum xxd; do
@@ -86,7 +86,8 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 cp "$exe" "$stage/ovq.exe"
 cp "$dll" "$stage/endcopy.dll"
-touch -d "@$time" "$stage/ovq.exe" "$stage/endcopy.dll"
+cp "$license" "$stage/LICENSE.txt"
+touch -d "@$time" "$stage/ovq.exe" "$stage/endcopy.dll" "$stage/LICENSE.txt"
 
 # In UTC, the clock stopped at the commit's time. wixl warns of the WiX attributes it does not
 # know and of every shortcut that is not advertised (which it writes all the
@@ -97,7 +98,7 @@ at_commit_time() { env TZ=UTC0 faketime -f "$(TZ=UTC0 date -d "@$time" '+%Y-%m-%
 if ! (cd "$stage" && at_commit_time wixl -a "$arch" -o ovq.msi \
     -D "Flavour=$flavour" -D "Version=$version" -D "PackageVersion=$package_version" \
     -D "NextPackageVersion=$next_package_version" -D "ProductCode=$product_code" \
-    -D ProgramExe=ovq.exe -D EndCopyDll=endcopy.dll "$source") >"$stage/wixl.log" 2>&1; then
+    -D ProgramExe=ovq.exe -D EndCopyDll=endcopy.dll -D LicenseTxt=LICENSE.txt "$source") >"$stage/wixl.log" 2>&1; then
     cat "$stage/wixl.log" >&2
     say "wixl failed on $source ($flavour)"
     exit 1

@@ -15,7 +15,7 @@
 # Each step checks what it must change and, by a snapshot of the package's files
 # (their bytes) and registry keys, what it must leave alone:
 #  1. the older package with AUTOSTART=1: exit code 0; the exe's bytes in
-#     INSTALLDIR; the Start-menu and Startup shortcuts read back (target, working
+#     INSTALLDIR, and the licence beside it; the Start-menu and Startup shortcuts read back (target, working
 #     directory, icon: the package's icon file, which holds the program); the
 #     uninstall entry (name, version, publisher, no Modify, install location,
 #     the product's icon); the registry value the Startup shortcut keeps. The
@@ -301,6 +301,8 @@ started_again() {
 
 # 1. Installed with AUTOSTART=1.
 wt_expect "the installed exe is the older package's" cmp -s "$installed" "$older_exe"
+sed 's/\r*$/\r/' "$(dirname "$0")/../../LICENSE" >"$WT_DIR/LICENSE.txt"
+wt_expect "the licence beside it: LICENSE.txt, LICENSE with CRLF" cmp -s "$(unix "${install_dir}LICENSE.txt")" "$WT_DIR/LICENSE.txt"
 shortcut "$menu_lnk" "$old_code"
 shortcut "$startup_lnk" "$old_code"
 entry "$old_code" "$(prop ProductVersion)"

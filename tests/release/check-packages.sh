@@ -109,8 +109,11 @@ seq_of() { table "$1" "$2" | awk -F'\t' -v action="$3" '$1 == action { print $3 
 
 older=$(previous "$version") || stop "no version below $version to upgrade from"
 upgrade_code=$(sed -n 's/.*UpgradeCode="\([0-9A-F-]\{36\}\)".*/{\1}/p' "$src/installer/ovq.wxs")
-grep -qF "${upgrade_code:1:36}" "$src/README.md" && ok "README.md gives the upgrade code $upgrade_code" ||
-    fail "README.md does not give the upgrade code $upgrade_code"
+grep -qF "${upgrade_code:1:36}" "$src/docs/deploying.md" && ok "docs/deploying.md gives the upgrade code $upgrade_code" ||
+    fail "docs/deploying.md does not give the upgrade code $upgrade_code"
+# The licence as the zip and the packages carry it: LICENSE with CRLF line ends.
+license=$work/LICENSE.txt
+sed 's/\r*$/\r/' "$src/LICENSE" >"$license"
 stamp=$(TZ=UTC0 date -d "@$commit_time" '+%a %b %e %H:%M:%S %Y')
 
 declare -A package_codes product_codes components
@@ -124,10 +127,10 @@ for flavour in x86 x64; do
     # The older package, and the same version made from another commit.
     older_exe "$exe" "$work/older-$flavour.exe" "$older" || stop "no version block in $exe"
     "$src/installer/make-msi.sh" "$flavour" "$older" "$commit" "$commit_time" "$work/older-$flavour.exe" "$dll" \
-        "$work/older-$flavour.msi" || stop "make-msi.sh could not make the $older package"
+        "$license" "$work/older-$flavour.msi" || stop "make-msi.sh could not make the $older package"
     other_commit=$(printf '%s' "$commit" | tr '0-9a-f' '1-9a-f0')
     "$src/installer/make-msi.sh" "$flavour" "$version" "$other_commit" "$commit_time" "$exe" "$dll" \
-        "$work/other-commit-$flavour.msi" || stop "make-msi.sh could not make the package of another commit"
+        "$license" "$work/other-commit-$flavour.msi" || stop "make-msi.sh could not make the package of another commit"
     check "$flavour: the build's file version" "$(fixed_version "$exe")" "$(fields "$version" | tr ' ' .)"
     check "$flavour: the older exe's file version" "$(fixed_version "$work/older-$flavour.exe")" "$older"
     check "$flavour: the older exe differs from the build in those 16 bytes only" \
@@ -235,11 +238,15 @@ for flavour in x86 x64; do
     cmp -s "$work/icon-$flavour.exe" "$exe" && ok "$flavour: the icon is $exe" || fail "$flavour: the icon is not $exe"
     rm -rf "$work/extracted-$flavour"
     msiextract -C "$work/extracted-$flavour" "$msi" >/dev/null
-    installed=$(find "$work/extracted-$flavour" -type f | sed "s|^$work/extracted-$flavour/||" | paste -sd' ')
-    [[ $installed == ovq/ovq.exe || $installed == */ovq/ovq.exe ]] && ok "$flavour: the package installs one file, $installed" ||
-        fail "$flavour: the package installs '$installed', not ovq\\ovq.exe alone"
-    cmp -s "$work/extracted-$flavour/$installed" "$exe" && ok "$flavour: its ovq.exe is $exe" ||
+    installed=$(find "$work/extracted-$flavour" -type f | sed "s|^$work/extracted-$flavour/||" | sort | paste -sd' ')
+    folder=${installed%%/LICENSE.txt *}
+    [[ $installed == "$folder/LICENSE.txt $folder/ovq.exe" && ($folder == ovq || $folder == */ovq) ]] &&
+        ok "$flavour: the package installs two files, $installed" ||
+        fail "$flavour: the package installs '$installed', not ovq\\ovq.exe and ovq\\LICENSE.txt"
+    cmp -s "$work/extracted-$flavour/$folder/ovq.exe" "$exe" && ok "$flavour: its ovq.exe is $exe" ||
         fail "$flavour: its ovq.exe is not $exe"
+    cmp -s "$work/extracted-$flavour/$folder/LICENSE.txt" "$license" && ok "$flavour: its LICENSE.txt is LICENSE with CRLF" ||
+        fail "$flavour: its LICENSE.txt is not LICENSE with CRLF"
 
     # The tables of the upgrade, the features, components, shortcuts, registry.
     check "$flavour: upgrade rows (code, min, max, attributes, property)" \
@@ -252,7 +259,9 @@ for flavour in x86 x64; do
         "$(printf 'Program\t\t1|Startup\tProgram\t100')"
     bit=$([[ $flavour == x64 ]] && echo 256 || echo 0)
     check "$flavour: components (name, folder, attributes)" "$(table "$msi" Component | sort | cut -f1,3,4 | paste -sd'|')" \
-        "$(printf 'Autostart\tStartupFolder\t%s|Program\tINSTALLDIR\t%s' $((bit | 4)) "$bit")"
+        "$(printf 'Autostart\tStartupFolder\t%s|License\tINSTALLDIR\t%s|Program\tINSTALLDIR\t%s' $((bit | 4)) "$bit" "$bit")"
+    check "$flavour: files (name, component)" "$(table "$msi" File | sort | cut -f1-3 | paste -sd'|')" \
+        "$(printf 'LICENSE.txt\tLicense\tLICENSE.txt|ovq.exe\tProgram\tovq.exe')"
     check "$flavour: INSTALLDIR" "$(table "$msi" Directory | awk -F'\t' '$1 == "INSTALLDIR" { print $2 "\\" $3 }')" \
         "$([[ $flavour == x86 ]] && echo ProgramFilesFolder || echo ProgramFiles64Folder)\\ovq"
     check "$flavour: shortcuts (name, folder, component, target, icon)" \
@@ -281,13 +290,13 @@ products=$(printf '%s\n' "${product_codes[x86]}" "${product_codes[x86-older]}" "
     sort -u | wc -l)
 check "product codes: the two versions and flavours all differ" "$products" 4
 codes() { grep -o '{[0-9A-F-]*}' <<<"${components[$1]}" | sort; }
-[[ $(codes x86 | wc -l) == 2 && $(codes x64 | wc -l) == 2 && -z $(comm -12 <(codes x86) <(codes x64)) ]] &&
+[[ $(codes x86 | wc -l) == 3 && $(codes x64 | wc -l) == 3 && -z $(comm -12 <(codes x86) <(codes x64)) ]] &&
     ok "component codes: none shared between x86 and x64" || fail "component codes shared between x86 and x64"
 
 # Versions the package version cannot carry.
 for bad in 0.2.66.0 0.2.8.1000 256.0.0.0; do
     if "$src/installer/make-msi.sh" x86 "$bad" "$commit" "$commit_time" "$builds/win32/ovq.exe" "$builds/win32/endcopy.dll" \
-        "$work/bad.msi" 2>"$work/bad.err"; then
+        "$license" "$work/bad.msi" 2>"$work/bad.err"; then
         fail "make-msi.sh made a package of version $bad"
     else
         ok "make-msi.sh refuses version $bad: $(cat "$work/bad.err")"

@@ -20,6 +20,7 @@ fail() { echo "FAIL: $*"; failed=1; }
 # The files a package holds: any bytes will do for the versions.
 printf 'MZ program' >"$work/ovq.exe"
 printf 'MZ action' >"$work/endcopy.dll"
+printf 'licence\r\n' >"$work/LICENSE.txt"
 commit=0123456789abcdef0123456789abcdef01234567
 
 # valid VERSION: a version Windows Installer takes (three fields, 255.255.65535).
@@ -37,7 +38,7 @@ while IFS='|' read -r version expected; do
     out=$work/out.msi
     rm -f "$out"
     rc=0
-    "$make_msi" x64 "$version" "$commit" 1700000000 "$work/ovq.exe" "$work/endcopy.dll" "$out" \
+    "$make_msi" x64 "$version" "$commit" 1700000000 "$work/ovq.exe" "$work/endcopy.dll" "$work/LICENSE.txt" "$out" \
         >"$work/stdout" 2>"$work/stderr" || rc=$?
     if [[ $expected == refused ]]; then
         lines=$(grep -c . "$work/stderr")

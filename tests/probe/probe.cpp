@@ -72,7 +72,7 @@
 //                             ovq's process
 //   shortcut-info <file.lnk>  a shortcut as the shell reads it: target, arguments,
 //                             working directory, icon, description (Shortcut.h)
-//   bench-startup, bench-exit, bench-memory, bench-wait, bench-close
+//   bench-startup, bench-handoff, bench-memory, bench-wait, bench-close
 //                             measurements for ./bench.sh (Measure.h)
 
 #include <windows.h>
@@ -1160,8 +1160,8 @@ static int dispatch(int argc, char** argv) {
     if (command == "proc-usage") return cmdProcUsage(extra, args);
     if (command == "bench-startup" && extra >= 5 && parseNumber(args[0], &number))
         return cmdBenchStartup(number, args[1], args[2], args[3], args[4], extra - 5, args + 5);
-    if (command == "bench-exit" && extra == 3 && parseNumber(args[0], &number))
-        return cmdBenchExit(number, args[1], args[2]);
+    if (command == "bench-handoff" && extra >= 4 && parseNumber(args[0], &number))
+        return cmdBenchHandoff(number, args[1], args[2], args[3], extra - 4, args + 4);
     if (command == "bench-memory" && extra == 6 && parseNumber(args[0], &number) && parseMs(args[1], &ms))
         return cmdBenchMemory(number, ms, args[2], args[3], args[4], args[5]);
     if (command == "bench-wait" && extra == 2 && parseMs(args[1], &ms)) return cmdBenchWait(args[0], ms);

@@ -222,7 +222,7 @@ measure() {
 
 # not_quiet FILE: how many of the counted launches (both programs' of every
 # pair) began before the shell, X and wineserver were quiet.
-not_quiet() { grep -E '^pair=' "$1" | grep -Eo ' [ab]_quiet=0' | wc -l; }
+not_quiet() { awk '/^pair=/ { n += gsub(/ [ab]_quiet=0/, "") } END { print n + 0 }' "$1"; }
 
 # column KEY FILE: the numbers of KEY=<n> on the counted pair or round lines
 # (not the warm-up pair), one a line.
@@ -452,7 +452,7 @@ wine_figures() {
     read -r sw_ovq sw_min sw_ratio sw_b1 sw_b2 sw_b3 sw_lo sw_lmin sw_lratio < <(compare "$RAW/$flavour-startup.txt" a_window_ms b_window_ms "$STARTUP_PAIRS")
     need "$sw_ratio" "the start-up ratio until the window exists"
     local s_busy
-    s_busy="$(not_quiet "$RAW/$flavour-startup.txt") of $((2 * STARTUP_PAIRS)) starts before the machine was quiet"
+    s_busy="$(not_quiet "$RAW/$flavour-startup.txt") of $((2 * STARTUP_PAIRS)) starts before the shell, X and wineserver were quiet"
     say "$flavour: start-up: $STARTUP_PAIRS pairs of ovq.exe and startup-min.exe"
     measure startup-work bench-startup "$STARTUP_PAIRS" "$OVQ_WIN" "$OVQ_CLASS" "$WORK_WIN" "$WORK_CLASS" "${watched[@]}"
     read -r sk_ovq sk_min sk_ratio sk_b1 sk_b2 sk_b3 sk_lo sk_lmin sk_lratio < <(compare "$RAW/$flavour-startup-work.txt" a_ms b_ms "$STARTUP_PAIRS")
@@ -460,7 +460,7 @@ wine_figures() {
     read -r skw_ovq skw_min skw_ratio skw_b1 skw_b2 skw_b3 _ _ _ < <(compare "$RAW/$flavour-startup-work.txt" a_window_ms b_window_ms "$STARTUP_PAIRS")
     need "$skw_ratio" "the start-up ratio to startup-min until the window exists"
     local sk_busy
-    sk_busy="$(not_quiet "$RAW/$flavour-startup-work.txt") of $((2 * STARTUP_PAIRS)) starts before the machine was quiet"
+    sk_busy="$(not_quiet "$RAW/$flavour-startup-work.txt") of $((2 * STARTUP_PAIRS)) starts before the shell, X and wineserver were quiet"
 
     # memory: both resident for 10 s, then PagefileUsage as another process sees it
     say "$flavour: memory: $MEMORY_ROUNDS rounds of ovq.exe and window-min.exe, read after $((MEMORY_AFTER_MS / 1000)) s"
@@ -487,6 +487,9 @@ wine_figures() {
     wine "$OVQ_EXE" </dev/null >"$RAW/$flavour-resident.log" 2>&1 &
     RESIDENT_PID=$!
     probe wait-window 20000 >"$RAW/$flavour-resident-window.txt" || broken "the resident ovq.exe shows no window within 20 s"
+    # Its start-up over, up to the icon the shell holds, before the first launch.
+    probe tray-holds "$OVQ_CLASS" "$OVQ_ICON_ID" "$TRAY_DEADLINE_MS" >>"$RAW/$flavour-resident-window.txt" ||
+        broken "the notification area did not hold the resident ovq's icon within $((TRAY_DEADLINE_MS / 1000)) s"
 
     # hand-off: a second launch while the copy runs, until the copy has the text
     # and until the launch has ended, each launch after the machine is quiet
@@ -500,7 +503,7 @@ wine_figures() {
     read -r h_ovq h_min h_ratio h_b1 h_b2 h_b3 h_lo h_lmin h_lratio < <(compare "$RAW/$flavour-handoff.txt" a_ms b_ms "$HANDOFF_PAIRS")
     need "$h_ratio" "the hand-off ratio until the launch has ended"
     local h_busy
-    h_busy="$(not_quiet "$RAW/$flavour-handoff.txt") of $((2 * HANDOFF_PAIRS)) launches before the machine was quiet"
+    h_busy="$(not_quiet "$RAW/$flavour-handoff.txt") of $((2 * HANDOFF_PAIRS)) launches before the shell, X and wineserver were quiet"
     probe wait-window 0 >/dev/null || broken "the resident copy did not survive the hand-offs"
 
     kib() { awk -v b="$1" 'BEGIN { printf "%.0f KiB", b / 1024 }'; }
@@ -568,14 +571,31 @@ commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
                 }
             }
         }'
-    printf '\nWine figures: times from CreateProcess inside Wine (QueryPerformanceCounter in probe.exe),\n'
-    printf 'pairs of ovq / minimal program (start-up: in alternating order, each start after the shell,\n'
-    printf 'X and wineserver are quiet); ratio = ovq median / minimal median; the blocks are consecutive\n'
-    printf 'thirds of the pairs; "fastest" is the smallest time of each program over all its runs. Start-up\n'
-    printf 'ends when the message loop takes a WM_CLOSE posted the moment the window appeared. Memory as\n'
-    printf 'another process reads it under Wine 8 (PrivateUsage reads 0 there).\n'
-    printf 'CPU: the run time Linux keeps for the threads of each program'"'"'s Unix process (ns), both\n'
-    printf 'programs resident side by side over the same window, started afresh each round; wineserver'"'"'s\n'
-    printf 'share is not included.\n'
+    cat <<'NOTES'
+
+Wine figures: times from CreateProcess inside Wine (QueryPerformanceCounter in probe.exe), in pairs
+of ovq and a minimal program; ratio = ovq median / minimal median; the blocks are consecutive thirds
+of the pairs; "fastest" is the smallest time of each program over all its runs.
+Hand-off and start-up: the order within the pairs alternates (A B, B A, ...), and each launch waits
+until the shell, X and wineserver have run less than 2 ms in 100 ms, at most 5 s. The launches that
+began before they were quiet are counted in each row and kept in the medians: dropping one would
+break its pair, and which launches find them busy is chance, not ovq's doing. Other programs on the
+machine are not waited for: their load is what moves the blocks.
+Hand-off: "ovq.exe -s" and handoff-min.exe each hand "ovq -s" to the resident ovq, whose title is set
+to "ovq bench" (no command in it) before each launch; timed until the resident's title reads "ovq -s"
+(read without a message to it) and until the launch's process has ended. ovq's launch loads SHELL32
+(and SHLWAPI, SHCORE), which handoff-min's does not; its own work (command line, mutex) takes
+microseconds. Earlier rows, which read 0.79-0.86, timed a fixed sequence (ovq, handoff-min, ovq, ...)
+without waiting for quiet, until each launch had ended: each program always started in the wake of
+the other, and every ovq launch found the resident's switch off and ticking (each -s flips it).
+Start-up ends when the message loop takes a WM_CLOSE posted the moment the window appeared.
+startup-min.exe does ovq's start-up work and nothing else (class with ovq's icon, hidden window,
+the menu's texts, tray icon, execution state, timer), built like ovq.exe and with its resources:
+against it, the ratio is what ovq's own code costs; against window-min, what its work costs.
+Memory as another process reads it under Wine 8 (PrivateUsage reads 0 there).
+CPU: the run time Linux keeps for the threads of each program's Unix process (ns), both programs
+resident side by side over the same window, started afresh each round, read once the shell holds
+ovq's tray icon; wineserver's share is not included.
+NOTES
 } | tee "$OUT/bench.txt"
 say "saved to $OUT/bench.txt (raw measurements in $RAW/); $((SECONDS - started)) s in all"

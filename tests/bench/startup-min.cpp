@@ -27,11 +27,7 @@
 #include <shellapi.h>
 
 #include "Texts.h"
-
-enum : UINT { PermitItem = 202, VersionItem = 201, ExitItem = 200 };  // ovq's menu ids
-enum : UINT { TrayCallback = WM_USER + 100, TrayIconId = 13 };
-enum : UINT_PTR { KeepAwakeTimer = 8345 };
-enum : UINT { KeepAwakePeriodMs = 900 };
+#include "UTypes.h"  // ovq's ids, timer period, icon name and first-version icon record
 
 static const char ClassName[] = "OvqBenchStartup";
 
@@ -44,22 +40,17 @@ static LRESULT CALLBACK StartupWindowProc(HWND window, UINT message, WPARAM wPar
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-// The first version of NOTIFYICONDATAA (88 bytes on i386), as ovq fills it.
-struct IconDataV1 {
-    DWORD cbSize;
-    HWND hWnd;
-    UINT uID;
-    UINT uFlags;
-    UINT uCallbackMessage;
-    HICON hIcon;
-    CHAR szTip[64];
-};
-
 // The record with its constant fields and the tip (its text and zero fill)
 // filled in the image, since no C runtime is linked to copy them; ovq copies
 // the same 64 bytes at run time. The window and the icon come at start-up.
 static IconDataV1 IconData = {
-    NOTIFYICONDATAA_V1_SIZE, nullptr, TrayIconId, NIF_MESSAGE | NIF_ICON | NIF_TIP, TrayCallback, nullptr, TEXT_TRAY_TIP
+    NOTIFYICONDATAA_V1_SIZE,           // cbSize
+    nullptr,                           // hWnd, at start-up
+    TRAY_ICON_ID,                      // uID
+    NIF_MESSAGE | NIF_ICON | NIF_TIP,  // uFlags
+    WM_TRAYNOTIFY,                     // uCallbackMessage
+    nullptr,                           // hIcon, at start-up
+    TEXT_TRAY_TIP,                     // szTip
 };
 
 // Static, so zero-filled without a call of memset.
@@ -86,7 +77,7 @@ extern "C" void ProgramEntry()
     WindowClass.style = CS_HREDRAW | CS_VREDRAW;
     WindowClass.lpfnWndProc = StartupWindowProc;
     WindowClass.hInstance = instance;
-    WindowClass.hIcon = LoadIconA(instance, "MAINICON");
+    WindowClass.hIcon = LoadIconA(instance, OVQ_ICON_NAME);
     WindowClass.lpszClassName = ClassName;
     if (RegisterClassA(&WindowClass) == 0)
         ExitProcess(1);
@@ -96,10 +87,10 @@ extern "C" void ProgramEntry()
         ExitProcess(1);
 
     HMENU menu = CreatePopupMenu();
-    AppendMenuA(menu, MF_STRING, PermitItem, TEXT_MENU_PERMIT);
-    AppendMenuA(menu, MF_STRING, VersionItem, TEXT_MENU_VERSION);
+    AppendMenuA(menu, MF_STRING, IDM_PERMIT, TEXT_MENU_PERMIT);
+    AppendMenuA(menu, MF_STRING, IDM_VERSION, TEXT_MENU_VERSION);
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuA(menu, MF_STRING, ExitItem, TEXT_MENU_EXIT);
+    AppendMenuA(menu, MF_STRING, IDM_EXIT, TEXT_MENU_EXIT);
     UpdateWindow(window);
 
     AllowMessage(window, RegisterWindowMessageA("TaskbarCreated"));
@@ -109,7 +100,7 @@ extern "C" void ProgramEntry()
     Shell_NotifyIconA(NIM_ADD, record);
 
     SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
-    SetTimer(window, KeepAwakeTimer, KeepAwakePeriodMs, nullptr);
+    SetTimer(window, IDT_KEEPAWAKE, KEEPAWAKE_PERIOD_MS, nullptr);
 
     for (;;) {
         BOOL got = GetMessageA(&LoopMessage, nullptr, 0, 0);
@@ -121,7 +112,7 @@ extern "C" void ProgramEntry()
         DispatchMessageA(&LoopMessage);
     }
 
-    KillTimer(window, KeepAwakeTimer);
+    KillTimer(window, IDT_KEEPAWAKE);
     SetThreadExecutionState(ES_CONTINUOUS);
     Shell_NotifyIconA(NIM_DELETE, record);
     DestroyMenu(menu);

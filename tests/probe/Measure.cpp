@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -230,22 +231,88 @@ bool NoWindowOf(const char* windowClass) {
     return false;
 }
 
-// Starts a program and returns the milliseconds until it has ended.
-bool TimeExit(const char* commandLine, double* ms, DWORD* code) {
+// The hand-off of a second launch, timed from the same events for every
+// launcher: from just before CreateProcess until the resident copy has the
+// text (its title reads it), and until the launch's process has ended. Before
+// each launch the resident is given a marker title, which holds no command word
+// and so changes nothing else, and the shell, the X server and wineserver are
+// let finish what that and the launch before left them (WaitQuiet).
+const char kMarkerTitle[] = "ovq bench";
+const char kHandedText[] = "ovq -s";
+
+struct HandoffTimes {
+    double textMs;
+    double exitMs;
+    DWORD exitCode;
+    double quietMs;
+    bool quiet;
+    double watchedCpuMs;
+};
+
+// Whether the window's title reads text. For another process's window
+// GetWindowTextA reads the title Windows stores, without a WM_GETTEXT: a look
+// never waits for the resident copy nor queues work for it.
+bool TitleIs(HWND window, const char* text) {
+    char title[32] = {};
+    GetWindowTextA(window, title, sizeof title);
+    return std::strcmp(title, text) == 0;
+}
+
+bool TimeHandoff(const char* commandLine, HWND resident, const Watched& watched, HandoffTimes* times) {
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(resident, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(kMarkerTitle), SMTO_NORMAL,
+                             kExitDeadlineMs, &result) ||
+        !TitleIs(resident, kMarkerTitle)) {
+        out("error=the resident copy did not take the marker title");
+        return false;
+    }
     SettleShell();
+    times->quietMs = WaitQuiet(watched, &times->quiet);
+    unsigned long long watchedBefore = WatchedRunNs(watched);
     Started started = {};
     LARGE_INTEGER begin = Now();
     if (!Start(commandLine, &started)) return false;
-    bool ended = WaitForSingleObject(started.process, kExitDeadlineMs) == WAIT_OBJECT_0;
-    *ms = Milliseconds(begin, Now());
+    // Polled every millisecond, as a start-up is; once the text is there only
+    // the end is left to wait for.
+    bool handed = false, ended = false;
+    while (!ended && Milliseconds(begin, Now()) < kExitDeadlineMs) {
+        if (!handed && TitleIs(resident, kHandedText)) {
+            handed = true;
+            times->textMs = Milliseconds(begin, Now());
+        }
+        ended = WaitForSingleObject(started.process, handed ? kExitDeadlineMs : 1) == WAIT_OBJECT_0;
+    }
+    times->exitMs = Milliseconds(begin, Now());
+    times->watchedCpuMs = static_cast<double>(WatchedRunNs(watched) - watchedBefore) / 1e6;
+    // The title is set before the launch's send returns, so a launch that ended
+    // before a look saw it handed the text over within the last millisecond.
+    if (ended && !handed && TitleIs(resident, kHandedText)) {
+        handed = true;
+        times->textMs = times->exitMs;
+    }
     if (!ended) {
         out("error=%s still runs after %lu ms; terminated", commandLine, static_cast<unsigned long>(kExitDeadlineMs));
         TerminateProcess(started.process, 1);
+    } else if (!handed) {
+        out("error=%s ended without handing \"%s\" to the resident copy", commandLine, kHandedText);
     }
-    *code = 0;
-    GetExitCodeProcess(started.process, code);
+    times->exitCode = 0;
+    GetExitCodeProcess(started.process, &times->exitCode);
     CloseHandle(started.process);
-    return ended;
+    return ended && handed;
+}
+
+// The Unix processes named on the command line, each checked readable.
+bool ReadWatched(int count, char** pids, Watched* watched) {
+    for (int i = 0; i < count; ++i) {
+        unsigned long pid = 0;
+        if (!parseNumber(pids[i], &pid) || UnixRunNs(pid) == 0) {
+            out("error=the run time of Unix process %s cannot be read", pids[i]);
+            return false;
+        }
+        watched->unixPids.push_back(pid);
+    }
+    return true;
 }
 
 bool ReadMemory(HANDLE process, PROCESS_MEMORY_COUNTERS* counters) {
@@ -261,14 +328,7 @@ bool ReadMemory(HANDLE process, PROCESS_MEMORY_COUNTERS* counters) {
 int cmdBenchStartup(unsigned long pairs, const char* exeA, const char* classA, const char* exeB, const char* classB,
                     int watchedCount, char** watchedPids) {
     Watched watched;
-    for (int i = 0; i < watchedCount; ++i) {
-        unsigned long pid = 0;
-        if (!parseNumber(watchedPids[i], &pid) || UnixRunNs(pid) == 0) {
-            out("error=the run time of Unix process %s cannot be read", watchedPids[i]);
-            return kNo;
-        }
-        watched.unixPids.push_back(pid);
-    }
+    if (!ReadWatched(watchedCount, watchedPids, &watched)) return kNo;
     if (!NoWindowOf(classA) || !NoWindowOf(classB)) return kNo;
     // One pair first that is not counted: it reads both programs into the file
     // cache. The order alternates (A B, B A, ...), so neither program always
@@ -287,14 +347,27 @@ int cmdBenchStartup(unsigned long pairs, const char* exeA, const char* classA, c
     return kOk;
 }
 
-int cmdBenchExit(unsigned long pairs, const char* commandA, const char* commandB) {
-    // One pair first that is not counted, as in bench-startup.
+int cmdBenchHandoff(unsigned long pairs, const char* residentClass, const char* commandA, const char* commandB,
+                    int watchedCount, char** watchedPids) {
+    Watched watched;
+    if (!ReadWatched(watchedCount, watchedPids, &watched)) return kNo;
+    HWND resident = FindWindowA(residentClass, nullptr);
+    if (!resident) {
+        out("error=no resident window of class %s", residentClass);
+        return kNo;
+    }
+    // One uncounted pair first and the order alternating, as in bench-startup.
     for (unsigned long i = 0; i <= pairs; ++i) {
-        double a = 0, b = 0;
-        DWORD codeA = 0, codeB = 0;
-        if (!TimeExit(commandA, &a, &codeA) || !TimeExit(commandB, &b, &codeB)) return kNo;
-        out("%s=%lu a_ms=%.3f a_exit=%lu b_ms=%.3f b_exit=%lu", i == 0 ? "warmup" : "pair", i, a,
-            static_cast<unsigned long>(codeA), b, static_cast<unsigned long>(codeB));
+        HandoffTimes a = {}, b = {};
+        bool aFirst = i % 2 == 0;
+        bool ok = aFirst ? TimeHandoff(commandA, resident, watched, &a) && TimeHandoff(commandB, resident, watched, &b)
+                         : TimeHandoff(commandB, resident, watched, &b) && TimeHandoff(commandA, resident, watched, &a);
+        if (!ok) return kNo;
+        out("%s=%lu first=%s a_text_ms=%.3f b_text_ms=%.3f a_ms=%.3f b_ms=%.3f a_exit=%lu b_exit=%lu "
+            "a_quiet_ms=%.0f b_quiet_ms=%.0f a_quiet=%d b_quiet=%d a_watched_cpu_ms=%.3f b_watched_cpu_ms=%.3f",
+            i == 0 ? "warmup" : "pair", i, aFirst ? "a" : "b", a.textMs, b.textMs, a.exitMs, b.exitMs,
+            static_cast<unsigned long>(a.exitCode), static_cast<unsigned long>(b.exitCode), a.quietMs, b.quietMs,
+            a.quiet ? 1 : 0, b.quiet ? 1 : 0, a.watchedCpuMs, b.watchedCpuMs);
     }
     return kOk;
 }

@@ -1,8 +1,9 @@
 // Measurements for ./bench.sh, taken inside Wine so that the `wine` launcher's
 // own start-up is not part of them. The commands that compare two programs run
-// them in pairs (A then B; bench-startup alternates the order) and print one line per pair
-// ("pair=N ..."), after one uncounted pair ("warmup=0 ...") that reads both
-// programs into the file cache; ./bench.sh takes the medians. Times come from QueryPerformanceCounter.
+// them in pairs (bench-startup and bench-handoff in alternating order: A B, B A,
+// ...) and print one line per pair ("pair=N ..."), after one uncounted pair
+// ("warmup=0 ...") that reads both programs into the file cache; ./bench.sh
+// takes the medians. Times come from QueryPerformanceCounter.
 
 #pragma once
 
@@ -16,9 +17,15 @@
 int cmdBenchStartup(unsigned long pairs, const char* exeA, const char* classA, const char* exeB, const char* classB,
                     int watchedCount, char** watchedPids);
 
-// bench-exit <pairs> <command line A> <command line B>: the time from
-// CreateProcess until the process has ended, and its exit code.
-int cmdBenchExit(unsigned long pairs, const char* commandA, const char* commandB);
+// bench-handoff <pairs> <resident class> <command line A> <command line B>
+// [<Unix pid>...]: launches that hand "ovq -s" to the resident window of the
+// class. For each, the time from CreateProcess until the resident's title reads
+// that text (a_text_ms) and until the launch's process has ended (a_ms), and its
+// exit code. Before each launch the resident's title is set to a marker that
+// holds no command, and the Linux processes given are let become quiet, as in
+// bench-startup; the order alternates within the pairs.
+int cmdBenchHandoff(unsigned long pairs, const char* residentClass, const char* commandA, const char* commandB,
+                    int watchedCount, char** watchedPids);
 
 // bench-memory <rounds> <ms> <exeA> <classA> <exeB> <classB>: both programs
 // are started and left running for ms after their windows exist; then the

@@ -48,6 +48,8 @@
 //   list-windows              every top-level window (class, title, style)
 //   tray-info                 the taskbar ("Shell_TrayWnd"): rect, children, and the
 //                             visible notification-area icon windows, rightmost first
+//   tray-holds <class> <id> <ms>  poll until the notification area holds the icon
+//                             <id> of the window of that class (0 ms: ask once)
 //   taskbar-created [--broadcast]  send "TaskbarCreated" to ovq's window (or to all)
 //   tray-proxy <lost> <quiet-ms> <ms>   answer Shell_NotifyIcon in the shell's place,
 //                             the first <lost> of ovq's requests with failure (TrayProxy.h)
@@ -70,7 +72,7 @@
 //                             ovq's process
 //   shortcut-info <file.lnk>  a shortcut as the shell reads it: target, arguments,
 //                             working directory, icon, description (Shortcut.h)
-//   bench-startup, bench-exit, bench-memory, bench-wait, bench-close
+//   bench-startup, bench-handoff, bench-memory, bench-wait, bench-close
 //                             measurements for ./bench.sh (Measure.h)
 
 #include <windows.h>
@@ -691,6 +693,36 @@ int cmdTrayInfo() {
     return kOk;
 }
 
+// Whether the notification area holds the icon the window of windowClass
+// added under id. Asked as the shell's own answer to a modify that names no
+// field to change (uFlags 0): the shell looks the icon up by window and id,
+// answers TRUE only when it holds it, and changes nothing of it, neither its
+// picture, tip nor callback; the owner is sent nothing. A failed add leaves
+// nothing to find, so the answer is FALSE until an add has landed.
+bool trayHolds(HWND window, UINT id) {
+    NOTIFYICONDATAA query = {};
+    query.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    query.hWnd = window;
+    query.uID = id;
+    query.uFlags = 0;
+    return Shell_NotifyIconA(NIM_MODIFY, &query) != FALSE;
+}
+
+// Polls until the notification area holds the icon of the window of that class
+// with that id, or ms have passed (0: asks once).
+int cmdTrayHolds(const char* windowClass, unsigned long id, DWORD ms) {
+    DWORD start = GetTickCount();
+    HWND window = nullptr;
+    bool held = pollUntil(ms, [&] {
+        window = FindWindowA(windowClass, nullptr);
+        return window != nullptr && trayHolds(window, static_cast<UINT>(id));
+    });
+    out("window=0x%lx", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(window)));
+    out("held=%d", held ? 1 : 0);
+    out("elapsed_ms=%lu", static_cast<unsigned long>(GetTickCount() - start));
+    return held ? kOk : kNo;
+}
+
 // Sends the shell's "TaskbarCreated" message to ovq's window, or to every
 // top-level window with --broadcast, as the shell does when it starts again.
 int cmdTaskbarCreated(bool broadcast) {
@@ -1102,6 +1134,8 @@ static int dispatch(int argc, char** argv) {
     if (command == "close-class" && extra == 1) return cmdCloseClass(args[0]);
     if (command == "list-windows" && extra == 0) return cmdListWindows();
     if (command == "tray-info" && extra == 0) return cmdTrayInfo();
+    if (command == "tray-holds" && extra == 3 && parseNumber(args[1], &number) && parseMs(args[2], &ms))
+        return cmdTrayHolds(args[0], number, ms);
     if (command == "taskbar-created" && extra == 0) return cmdTaskbarCreated(false);
     if (command == "taskbar-created" && extra == 1 && std::string(args[0]) == "--broadcast")
         return cmdTaskbarCreated(true);
@@ -1126,8 +1160,8 @@ static int dispatch(int argc, char** argv) {
     if (command == "proc-usage") return cmdProcUsage(extra, args);
     if (command == "bench-startup" && extra >= 5 && parseNumber(args[0], &number))
         return cmdBenchStartup(number, args[1], args[2], args[3], args[4], extra - 5, args + 5);
-    if (command == "bench-exit" && extra == 3 && parseNumber(args[0], &number))
-        return cmdBenchExit(number, args[1], args[2]);
+    if (command == "bench-handoff" && extra >= 4 && parseNumber(args[0], &number))
+        return cmdBenchHandoff(number, args[1], args[2], args[3], extra - 4, args + 4);
     if (command == "bench-memory" && extra == 6 && parseNumber(args[0], &number) && parseMs(args[1], &ms))
         return cmdBenchMemory(number, ms, args[2], args[3], args[4], args[5]);
     if (command == "bench-wait" && extra == 2 && parseMs(args[1], &ms)) return cmdBenchWait(args[0], ms);

@@ -22,7 +22,9 @@
 # A benchmark, not a test: no figure ever fails it. It exits non-zero only when
 # a measurement breaks (a build fails, a program does not start, a window never
 # appears, a number cannot be read). The table is also saved to
-# build/bench/bench.txt, the probe's raw output to build/bench/raw/.
+# build/bench/bench.txt, the probe's raw output to build/bench/raw/, and, when
+# the work tree holds a commit as it is, the table goes into
+# docs/benchmarks.md (scripts/docs-table.sh).
 # Wine's timings on a busy machine swing by up to 2x between runs, so each
 # Wine ratio comes with the ratios of three blocks of its pairs.
 set -euo pipefail
@@ -551,6 +553,9 @@ done
 # ---- print ----
 version=$(sed -n 's/^project(ovq VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
+# A work tree with uncommitted changes measured what no commit holds: the
+# first line says so, and the table does not go into docs/benchmarks.md.
+[[ -z $(git status --porcelain --untracked-files=no 2>/dev/null) ]] || commit+=" with uncommitted changes"
 {
     printf 'ovq %s (commit %s), %s UTC, %s cores\n' "$version" "$commit" "$(date -u '+%Y-%m-%d %H:%M')" "$(nproc)"
     printf 'flavours measured under Wine: %s\n\n' "$(IFS=';'; echo "${WINE_VERSIONS[*]}" | sed 's/;/; /g')"
@@ -598,4 +603,6 @@ resident side by side over the same window, started afresh each round, read once
 ovq's tray icon; wineserver's share is not included.
 NOTES
 } | tee "$OUT/bench.txt"
+# The table of docs/benchmarks.md is this one: commit the page.
+scripts/docs-table.sh bench "$OUT/bench.txt" || say "docs/benchmarks.md keeps its table (see the line above)"
 say "saved to $OUT/bench.txt (raw measurements in $RAW/); $((SECONDS - started)) s in all"

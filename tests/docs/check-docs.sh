@@ -16,8 +16,7 @@
 #   tables (a number with a unit: bytes, KiB, ms, s, seconds, minutes, %,
 #   columns...) is listed for that page in tests/docs/figures.txt with the
 #   file that defines it, and that file holds it; an entry no page states any
-#   more fails too. Sentences that follow a `<!-- package: verify -->` comment
-#   (to the next blank line) are left to that verification;
+#   more fails too;
 # - the generated tables, `./bench.sh`'s in docs/benchmarks.md and
 #   `./test.sh`'s times in docs/building.md, each between its two comments:
 #   its first line names a version and a commit; the commit is HEAD or one
@@ -69,8 +68,7 @@ blocks=("docs/benchmarks.md|bench.sh table|build/bench/bench.txt|| Figure "
 # One record a line, tab-separated, for every page:
 #   L page line target        a link or image
 #   C page line text          a code span, or a line of a fenced code block
-#   P page line text verify   a line of prose, code spans and comments taken
-#                             out; verify is 1 after a package: verify comment
+#   P page line text          a line of prose, code spans and comments taken out
 #   H page slug               a heading's anchor, as GitHub makes it
 #   G page line name begin|end  a generated block's comment
 # Generated blocks give no records but G.
@@ -85,11 +83,11 @@ read_pages() {
         gsub(/ /, "-", t)
         return t
     }
-    FNR == 1 { fence = 0; generated = 0; verify = 0; delete seen }
+    FNR == 1 { fence = 0; generated = 0; delete seen }
     {
         line = $0
         sub(/\r$/, "", line)
-        if (match(line, /^<!-- (.*): (begin|end) -->$/, m) && m[1] != "package") {
+        if (match(line, /^<!-- (.*): (begin|end) -->$/, m)) {
             print "G\t" FILENAME "\t" FNR "\t" m[1] "\t" m[2]
             generated = m[2] == "begin"
             next
@@ -97,8 +95,6 @@ read_pages() {
         if (generated) next
         if (line ~ /^ *(```|~~~)/) { fence = !fence; next }
         if (fence) { print "C\t" FILENAME "\t" FNR "\t" line; next }
-        if (line ~ /^ *<!-- package: verify -->$/) { verify = 1; next }
-        if (line ~ /^[ \t]*$/) verify = 0
         if (match(line, /^#{1,6} +(.*)$/, m)) {
             s = slug(m[1])
             if (s in seen) { seen[s]++; s = s "-" seen[s] } else seen[s] = 0
@@ -120,7 +116,7 @@ read_pages() {
             print "L\t" FILENAME "\t" FNR "\t" m[2]
             t = substr(t, RSTART + RLENGTH)
         }
-        print "P\t" FILENAME "\t" FNR "\t" rest "\t" verify
+        print "P\t" FILENAME "\t" FNR "\t" rest
     }' "${pages[@]}"
 }
 records=$work/records
@@ -232,7 +228,7 @@ done < <(grep -noE 'OVQ_[A-Z0-9_]*[A-Z0-9]' "${pages[@]}" | sort -u)
 figures=$here/figures.txt
 declare -A stated=()
 unit='(bytes?|B|KiB|MiB|GiB|ms|s|seconds?|minutes?|min|%|columns?)'
-# F page line figure verify: each number with a unit in the prose.
+# F page line figure: each number with a unit in the prose.
 awk -F'\t' -v unit="$unit" '$1 == "P" {
     t = $4
     re = "(^|[^0-9A-Za-z.,_-])[0-9]+([.,][0-9]+)*[ ]?" unit "([^A-Za-z0-9_]|$)"
@@ -241,14 +237,10 @@ awk -F'\t' -v unit="$unit" '$1 == "P" {
         t = substr(t, RSTART + RLENGTH - 1)
         sub(/^[^0-9]*/, "", f)
         sub(/[^A-Za-z%]*$/, "", f)
-        print "F\t" $2 "\t" $3 "\t" f "\t" ($5 == "" ? 0 : $5)
+        print "F\t" $2 "\t" $3 "\t" f
     }
 }' "$records" >"$work/figures"
-while IFS=$'\t' read -r _ page line figure verify; do
-    if ((verify)); then
-        echo "left to the package's verification: $page:$line: $figure" >>"$work/verify.txt"
-        continue
-    fi
+while IFS=$'\t' read -r _ page line figure; do
     [[ -n ${stated["$page|$figure"]:-} ]] || stated["$page|$figure"]=$line
 done <"$work/figures"
 declare -A listed=()
@@ -311,7 +303,7 @@ for block in "${blocks[@]}"; do
             continue
         fi
     else
-        echo "not a git work tree: the commit of the $name block in $page is not looked up" >>"$work/verify.txt"
+        echo "not a git work tree: the commit of the $name block in $page is not looked up" >>"$work/notes.txt"
     fi
     if ! grep -q "^$(sed 's/[][\.*^$/]/\\&/g' <<<"$header")" "$work/block"; then
         fail "$page: the $name block has no table headed '$header...'"
@@ -363,7 +355,7 @@ else
     fail "scripts/readme-txt.sh cannot make README.txt of docs/using.md: $(cat "$work/readme-txt.err")"
 fi
 
-[[ -s $work/verify.txt ]] && cat "$work/verify.txt"
+[[ -s $work/notes.txt ]] && cat "$work/notes.txt"
 if ((failed)); then
     echo "docs: FAILED (work dir $work)"
     exit 1

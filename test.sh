@@ -71,7 +71,8 @@ else
     not_run="not run on this host, since 32-bit Wine cannot run here ($OVQ_HOST_IA32_WHY):"
     not_run+=" the $(tests win32 wine | wc -l) Wine tests of win32, the $(tests win32-clang wine | wc -l) of win32-clang,"
     not_run+=" $(tests win64 needs-ia32 | paste -sd, | sed 's/,/, /g') of win64,"
-    not_run+=" and the x86 installer package under Wine's msiexec (it gets the table checks)"
+    not_run+=" and the x86 installer package under Wine's msiexec, in a 32-bit prefix and in a 64-bit one with the"
+    not_run+=" upgrades between the flavours (it gets the table checks)"
 fi
 timed "the checks of each \`ovq.exe\` and the Wine tests"
 tests/release/check-release.sh . build build/release-test || status=1

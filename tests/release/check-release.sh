@@ -37,8 +37,9 @@
 #   removed is the build's; OVQ_CHECK_SIGNED in the first clone finds the
 #   signed release to be its build, and a package changed after signing not;
 # - under Wine's msiexec, in a fresh prefix (check-install.sh): the x64
-#   package, and the signed 64-bit exe run; the x86 package in a 32-bit prefix
-#   where the host runs 32-bit code, else one line says why it did not run;
+#   package, and the signed 64-bit exe run; where the host runs 32-bit code,
+#   the x86 package in a 32-bit prefix, and in a 64-bit one with the upgrades
+#   between the flavours (check-wow64.sh); else one line says why not;
 # - with a tracked file changed, release.sh refuses in one line and leaves
 #   the zip alone.
 # ok and fail below always return 0: `check && ok ... || fail ...` says one of them.
@@ -269,7 +270,7 @@ for flavour in x64 x86; do
     preset=$arch
     if ! ovq_host_loader "$arch"; then
         echo "not run here: the $flavour package under Wine's msiexec, since $OVQ_HOST_NO_WINE_WHY"
-        not_run+=("$flavour")
+        not_run+=("$flavour package")
         continue
     fi
     if "$here/check-install.sh" "$flavour" "$work/made-1/$name-$flavour.msi" "$work/packages/older-$flavour.msi" \
@@ -281,6 +282,24 @@ for flavour in x64 x86; do
         fail "the $flavour package under Wine's msiexec (log: $work/install-$flavour.log)"
     fi
 done
+
+# The x86 package in a 64-bit prefix, as on 64-bit Windows, and the upgrades
+# from one flavour to the other: where the host runs both kinds of program.
+if ovq_host_loader win32 && ovq_host_loader win64; then
+    if "$here/check-wow64.sh" "$work/made-1/$name-x86.msi" "$work/packages/older-x86.msi" \
+        "$work/made-1/$name-x64.msi" "$work/packages/older-x64.msi" "$work/packages/older-x86.exe" \
+        "$builds/win32/ovq.exe" "$builds/win64/ovq.exe" "$work/packages/older-x64.exe" "$builds/win32/probe.exe" \
+        "$builds/win64/probe.exe" "$work/wow64" >"$work/wow64.log" 2>&1; then
+        ok "the x86 package in a 64-bit prefix and the upgrades between the flavours ($(grep -c '\] ok: ' "$work/wow64.log") checks, $work/wow64.log)"
+    else
+        grep -E 'FAIL|the harness' "$work/wow64.log" | head -n 30
+        fail "the x86 package in a 64-bit prefix and the upgrades between the flavours (log: $work/wow64.log)"
+    fi
+else
+    ovq_host_loader win32 || true
+    echo "not run here: the x86 package in a 64-bit prefix and the upgrades between the flavours, since $OVQ_HOST_NO_WINE_WHY"
+    not_run+=("x86 package in a 64-bit prefix with the upgrades between the flavours")
+fi
 
 # A tracked file changed: release.sh refuses in one line.
 echo >>"$first/README.md"
@@ -301,4 +320,4 @@ echo "release: all checks passed ($(cd "$work/made-1" && for file in "${packages
     printf '%s, %s bytes, %s; ' "$file" "$(stat -c %s "$file")" "$(sha256sum <"$file" | cut -c1-64)"
 done | sed 's/; $//'))"
 ((${#not_run[@]} == 0)) ||
-    echo "release: not run on this host: the ${not_run[*]} package under Wine's msiexec (see the line above)"
+    echo "release: not run on this host under Wine's msiexec: $(printf 'the %s; ' "${not_run[@]}" | sed 's/; $//') (see the lines above)"

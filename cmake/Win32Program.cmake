@@ -114,7 +114,8 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     list(TRANSFORM OVQ_WIN32_ONLY_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/ OUTPUT_VARIABLE ovq_win32_source_paths)
     add_test(NAME style.tidy-windows
              COMMAND bash ${CMAKE_SOURCE_DIR}/tests/style/check-tidy.sh ${CMAKE_BINARY_DIR} ${ovq_win32_source_paths}
-                     ${CMAKE_SOURCE_DIR}/installer/EndCopy.cpp)
+                     ${CMAKE_SOURCE_DIR}/installer/EndCopy.cpp ${CMAKE_SOURCE_DIR}/installer/Copies.cpp
+                     ${CMAKE_SOURCE_DIR}/installer/EndedCopies.cpp ${CMAKE_SOURCE_DIR}/installer/InstallLog.cpp)
     set_tests_properties(style.tidy-windows PROPERTIES TIMEOUT 120)
 endif()
 

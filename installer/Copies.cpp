@@ -122,8 +122,8 @@ void AskToEnd(MSIHANDLE install, RunningCopy* copy, DWORD ownSession)
     if (!started && copy->sessionKnown && copy->session == ownSession)
         started = CreateProcessA(copy->exe, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &launched);
     if (!started) {
-        Say(install, "cannot start %s in session %lu for the copy in process %lu (error %lu)", command,
-            copy->session, copy->process, GetLastError());
+        Say(install, "cannot start %s in session %lu for the copy in process %lu (error %lu)", command, copy->session,
+            copy->process, GetLastError());
         return;
     }
     CloseHandle(launched.hThread);
@@ -170,7 +170,8 @@ void SeeEnded(MSIHANDLE install, Batch* batch, RunningCopy* copy, DWORD asked)
                 copy->process, FileOf(copy),
                 copy->launch != nullptr ? "did not end within 30 s of its -x" : "was not asked");
         else
-            Say(install, "the copy in session %lu (process %lu, %s) was ended by the package, but has not gone 5 s later",
+            Say(install,
+                "the copy in session %lu (process %lu, %s) was ended by the package, but has not gone 5 s later",
                 copy->session, copy->process, FileOf(copy));
     }
     if (copy->launch != nullptr)
@@ -197,8 +198,9 @@ void EndBatch(MSIHANDLE install, const char* product, Batch* batch, DWORD ownSes
         SeeEnded(install, batch, &batch->copies[i], asked);
     LONG error = product[0] != '\0' ? KeepEndedCopies(product, batch->ended, batch->endedCount) : ERROR_SUCCESS;
     if (error != ERROR_SUCCESS)
-        Say(install, "cannot keep the list of the %d copies ended (error %ld): the program is not started again in "
-                     "their sessions",
+        Say(install,
+            "cannot keep the list of the %d copies ended (error %ld): the program is not started again in "
+            "their sessions",
             batch->endedCount, error);
     batch->count = 0;
 }
@@ -243,7 +245,8 @@ bool StartInSession(MSIHANDLE install, DWORD session, const char* exe)
 {
     HANDLE token = nullptr;
     if (!WTSQueryUserToken(session, &token)) {
-        Say(install, "cannot start %s in session %lu: no user's token for it (error %lu)", exe, session, GetLastError());
+        Say(install, "cannot start %s in session %lu: no user's token for it (error %lu)", exe, session,
+            GetLastError());
         return false;
     }
     // The user's own environment; without it, the program still runs.

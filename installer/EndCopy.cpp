@@ -46,10 +46,11 @@ bool ReadActionData(MSIHANDLE install, ActionData* data)
         Say(install, "no product code in the action's data: the copies ended are not started again");
         return false;
     }
+    const int productSize = sizeof(data->product);
     int bar = 0;
     while (text[bar] != '\0' && text[bar] != '|')
         ++bar;
-    lstrcpynA(data->product, text, bar + 1 < static_cast<int>(sizeof(data->product)) ? bar + 1 : sizeof(data->product));
+    lstrcpynA(data->product, text, bar + 1 < productSize ? bar + 1 : productSize);
     data->exe[0] = '\0';
     if (text[bar] == '|')
         lstrcpynA(data->exe, text + bar + 1, MAX_PATH);
@@ -79,7 +80,7 @@ bool TakeList(MSIHANDLE install, const char* product, EndedCopy** copies, int* c
 
 // Without its data the copies are ended all the same, since the files must be
 // free; the list, which is kept under the product code, cannot be.
-extern "C" __declspec(dllexport) UINT WINAPI EndRunningCopies(MSIHANDLE install)
+extern "C" UINT WINAPI EndRunningCopies(MSIHANDLE install)
 {
     ActionData data;
     if (!ReadActionData(install, &data))
@@ -88,7 +89,7 @@ extern "C" __declspec(dllexport) UINT WINAPI EndRunningCopies(MSIHANDLE install)
     return ERROR_SUCCESS;
 }
 
-extern "C" __declspec(dllexport) UINT WINAPI StartEndedCopies(MSIHANDLE install)
+extern "C" UINT WINAPI StartEndedCopies(MSIHANDLE install)
 {
     ActionData data;
     EndedCopy* copies = nullptr;
@@ -108,7 +109,7 @@ extern "C" __declspec(dllexport) UINT WINAPI StartEndedCopies(MSIHANDLE install)
     return ERROR_SUCCESS;
 }
 
-extern "C" __declspec(dllexport) UINT WINAPI RestoreEndedCopies(MSIHANDLE install)
+extern "C" UINT WINAPI RestoreEndedCopies(MSIHANDLE install)
 {
     ActionData data;
     EndedCopy* copies = nullptr;

@@ -1,11 +1,12 @@
-// The package's custom actions, the exports of endcopy.dll (EndCopy.cpp).
+// The package's custom actions, the exports of endcopy.dll (EndCopy.cpp), by
+// their plain names.
 #pragma once
 
 #include <windows.h>
 #include <msi.h>
 
 extern "C" {
-UINT WINAPI EndRunningCopies(MSIHANDLE install);
-UINT WINAPI StartEndedCopies(MSIHANDLE install);
-UINT WINAPI RestoreEndedCopies(MSIHANDLE install);
+__declspec(dllexport) UINT WINAPI EndRunningCopies(MSIHANDLE install);
+__declspec(dllexport) UINT WINAPI StartEndedCopies(MSIHANDLE install);
+__declspec(dllexport) UINT WINAPI RestoreEndedCopies(MSIHANDLE install);
 }

@@ -155,8 +155,8 @@ int TakeEndedCopies(const char* product, EndedCopy** copies)
     }
     // The key goes with its last list.
     DWORD values = 1, subkeys = 1;
-    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
-                         nullptr, nullptr) == ERROR_SUCCESS &&
+    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
+                         nullptr) == ERROR_SUCCESS &&
         values == 0 && subkeys == 0)
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, kListKey);
     RegCloseKey(key);

@@ -136,8 +136,7 @@ TEST_F(EndCopyTest, EveryCopyIsAskedInItsSessionAsItsUserByItsOwnMinusX)
                   1u)
             << Lines(machine::InstallLog());
     }
-    EXPECT_EQ(machine::MultiString(ListKey, Product),
-              (std::vector<std::string>{ "1 " + Exe, "2 " + Exe, "3 " + Exe }));
+    EXPECT_EQ(machine::MultiString(ListKey, Product), (std::vector<std::string>{ "1 " + Exe, "2 " + Exe, "3 " + Exe }));
     EXPECT_TRUE(machine::KeyVolatile(ListKey));
     ExpectNothingHeld();
 }
@@ -176,8 +175,8 @@ TEST_F(EndCopyTest, ACopyThatDoesNotEndIsEndedByThePackage)
           "did not end within 30 s of its -x: the package ended it", 30000 },
         { "a copy whose program file cannot be read, at once", nullptr,
           [] { machine::FailNth("QueryFullProcessImageNameA", 2); }, "was not asked: the package ended it", 0 },
-        { "a copy whose -x cannot start, at once", nullptr,
-          [] { machine::FailNth("CreateProcessAsUserA", 2); }, "was not asked: the package ended it", 0 },
+        { "a copy whose -x cannot start, at once", nullptr, [] { machine::FailNth("CreateProcessAsUserA", 2); },
+          "was not asked: the package ended it", 0 },
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.what);
@@ -355,8 +354,7 @@ TEST_F(EndCopyTest, WithoutTheSystemAccountOnlyTheOwnSessionsCopyIsReached)
     EXPECT_FALSE(machine::ProcessOf(copies[1]).alive);
     EXPECT_EQ(machine::ProcessOf(copies[1]).exitCode, 0u) << "asked by its -x from the caller's own session";
     EXPECT_TRUE(machine::ProcessOf(copies[2]).alive);
-    EXPECT_EQ(LogLines({ "cannot open the copy in process " + std::to_string(copies[2]), "left running" }).size(),
-              1u)
+    EXPECT_EQ(LogLines({ "cannot open the copy in process " + std::to_string(copies[2]), "left running" }).size(), 1u)
         << Lines(machine::InstallLog());
     EXPECT_EQ(LogLines({ "cannot keep the list" }).size(), 1u);
     EXPECT_EQ(Start(), static_cast<UINT>(ERROR_SUCCESS));
@@ -397,8 +395,9 @@ void RunUpgrade()
 // A release that fails (a handle, a block, an environment block given back)
 // leaves that one thing held; the process that ran the action ends soon and
 // takes it with it.
-const std::set<std::string> Releases = { "CloseHandle", "RegCloseKey", "HeapFree", "GetProcessHeap",
-                                         "DestroyEnvironmentBlock", "MsiCloseHandle" };
+const std::set<std::string> Releases = {
+    "CloseHandle", "RegCloseKey", "HeapFree", "GetProcessHeap", "DestroyEnvironmentBlock", "MsiCloseHandle"
+};
 
 void ExpectPromisesKept(const std::string& fault, const std::string& failed = "")
 {

@@ -55,8 +55,8 @@ void RemoveFile(const std::string& path);
 struct CopySpec {
     DWORD session;
     std::string exe;
-    bool elevated = false;    // started as administrator
-    DWORD endMs = 50;         // from a -x handed over to the end of its process
+    bool elevated = false;       // started as administrator
+    DWORD endMs = 50;            // from a -x handed over to the end of its process
     bool ignoresMinusX = false;  // hung: the hand-over never comes back
 };
 DWORD StartCopy(const CopySpec& spec);

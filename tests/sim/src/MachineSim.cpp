@@ -8,6 +8,8 @@
 
 #include "MachineSim.h"
 
+#include "SimSupport.h"
+
 #include <msiquery.h>
 #include <tlhelp32.h>
 #include <userenv.h>
@@ -41,11 +43,11 @@ struct Token {
 
 struct Proc {
     Process shown;
-    DWORD endsAt = kNever;   // when it ends by itself
-    DWORD endCode = 0;       // the exit code it then has
-    DWORD endMs = 50;        // a copy's shut-down after a -x
+    DWORD endsAt = kNever;  // when it ends by itself
+    DWORD endCode = 0;      // the exit code it then has
+    DWORD endMs = 50;       // a copy's shut-down after a -x
     bool ignoresMinusX = false;
-    DWORD waitsFor = 0;      // a -x launch whose hand-over waits for this copy
+    DWORD waitsFor = 0;  // a -x launch whose hand-over waits for this copy
 };
 
 struct Handle {
@@ -65,20 +67,15 @@ struct Value {
 
 struct Key {
     bool isVolatile = false;
-    std::map<std::string, Value> values;  // by upper-case name
+    std::map<std::string, Value> values;       // by upper-case name
     std::map<std::string, std::string> names;  // upper-case name -> name as written
-};
-
-struct Failure {
-    int skip = 0;
-    int times = 0;
 };
 
 struct State {
     DWORD now = 0;
     DWORD lastError = 0;
     std::vector<std::string> calls;
-    std::map<std::string, Failure> failures;
+    simsupport::FaultPlan faults;
 
     std::map<DWORD, Session> sessions;
     bool actionIsSystem = true;
@@ -105,15 +102,8 @@ State S;
 
 // ---- formatting and the log ----------------------------------------------------
 
-std::string FormatList(const char* format, va_list args)
-{
-    va_list again;
-    va_copy(again, args);
-    std::string out(static_cast<size_t>(vsnprintf(nullptr, 0, format, args)), '\0');
-    vsnprintf(&out[0], out.size() + 1, format, again);
-    va_end(again);
-    return out;
-}
+using simsupport::Format;
+using simsupport::FormatList;
 
 void LogCall(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void LogCall(const char* format, ...)
@@ -122,16 +112,6 @@ void LogCall(const char* format, ...)
     va_start(args, format);
     S.calls.push_back(FormatList(format, args));
     va_end(args);
-}
-
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::string out = FormatList(format, args);
-    va_end(args);
-    return out;
 }
 
 const char* Bool(BOOL value)
@@ -158,15 +138,7 @@ std::string Upper(std::string text)
 
 bool ShouldFail(const std::string& call)
 {
-    auto it = S.failures.find(call);
-    if (it == S.failures.end() || it->second.times == 0)
-        return false;
-    if (it->second.skip > 0) {
-        --it->second.skip;
-        return false;
-    }
-    --it->second.times;
-    return true;
+    return S.faults.ShouldFail(call, S.now);
 }
 
 // ---- handles ----------------------------------------------------------------------
@@ -440,8 +412,21 @@ void Reset()
     S = State{};
     S.sessions[0] = Session{};
     Proc action;
-    action.shown = Process{ kActionProcess, "C:\\Windows\\System32\\msiexec.exe", "msiexec.exe /V", 0, "SYSTEM", false,
-                            false, true, STILL_ACTIVE, 0, 0, 0, "", "", false };
+    action.shown = Process{ kActionProcess,
+                            "C:\\Windows\\System32\\msiexec.exe",
+                            "msiexec.exe /V",
+                            0,
+                            "SYSTEM",
+                            false,
+                            false,
+                            true,
+                            STILL_ACTIVE,
+                            0,
+                            0,
+                            0,
+                            "",
+                            "",
+                            false };
     S.processes[kActionProcess] = action;
 }
 
@@ -512,8 +497,8 @@ DWORD StartCopy(const CopySpec& spec)
 DWORD StartOther(DWORD session, const std::string& exe)
 {
     AddFile(exe);
-    DWORD id = Launch(Token{ S.sessions[session].user, session, false, true }, exe, "\"" + exe + "\"", Folder(exe), "",
-                      true);
+    DWORD id =
+        Launch(Token{ S.sessions[session].user, session, false, true }, exe, "\"" + exe + "\"", Folder(exe), "", true);
     S.processes[id].shown.startedBy = 0;
     return id;
 }
@@ -653,8 +638,7 @@ const std::set<std::string> FailableCalls = {
 
 void FailNth(const std::string& call, int n, int times)
 {
-    S.failures[call].skip = n - 1;
-    S.failures[call].times = times;
+    S.faults.FailNth(call, n, times);
 }
 
 void FailTimes(const std::string& call, int times)
@@ -664,10 +648,7 @@ void FailTimes(const std::string& call, int times)
 
 int PendingFailures()
 {
-    int pending = 0;
-    for (const auto& failure : S.failures)
-        pending += failure.second.times;
-    return pending;
+    return S.faults.Pending();
 }
 
 std::string FaultNameOf(const std::string& line)
@@ -867,8 +848,8 @@ BOOL WINAPI CreateProcessAsUserA(HANDLE token, LPCSTR application, LPSTR command
                                   directory, startup, information);
         }
     }
-    LogCall("CreateProcessAsUserA(%s [%s], %s, %s, %s, 0x%x, %s, %s, %s) = %s", HandleName(token).c_str(),
-            who.c_str(), Str(application).c_str(), Str(commandLine).c_str(), Bool(inheritHandles), flags,
+    LogCall("CreateProcessAsUserA(%s [%s], %s, %s, %s, 0x%x, %s, %s, %s) = %s", HandleName(token).c_str(), who.c_str(),
+            Str(application).c_str(), Str(commandLine).c_str(), Bool(inheritHandles), flags,
             environment != nullptr ? "environment" : "null", Str(directory).c_str(), Desktop(startup).c_str(),
             Started(result, information).c_str());
     return result;
@@ -1067,8 +1048,8 @@ BOOL WINAPI DestroyEnvironmentBlock(LPVOID environment)
 // ---- advapi32: the registry -------------------------------------------------------------
 
 // A user without administrator rights may read HKLM, and write nowhere in it.
-LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD options, REGSAM access,
-                            LPSECURITY_ATTRIBUTES, PHKEY result, DWORD* disposition)
+LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES,
+                            PHKEY result, DWORD* disposition)
 {
     std::string parent;
     LONG error = ERROR_SUCCESS;
@@ -1088,8 +1069,8 @@ LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD options
             *disposition = made ? 1 : 2;
         *result = NewKeyHandle(path);
     }
-    LogCall("RegCreateKeyExA(%s, %s, 0x%x, 0x%x) = %d %s", HandleName(key).c_str(), Str(subKey).c_str(), options, access,
-            error, HandleName(*result).c_str());
+    LogCall("RegCreateKeyExA(%s, %s, 0x%x, 0x%x) = %d %s", HandleName(key).c_str(), Str(subKey).c_str(), options,
+            access, error, HandleName(*result).c_str());
     return error;
 }
 
@@ -1381,12 +1362,8 @@ int WINAPI wvsprintfA(LPSTR out, LPCSTR format, va_list args)
             ++at;  // long is 32 bits on Windows: the argument is an int
         char buffer[64];
         switch (*at) {
-        case 's':
-            text += va_arg(args, const char*);
-            break;
-        case 'c':
-            text += static_cast<char>(va_arg(args, int));
-            break;
+        case 's': text += va_arg(args, const char*); break;
+        case 'c': text += static_cast<char>(va_arg(args, int)); break;
         case 'd':
         case 'i':
             snprintf(buffer, sizeof buffer, (spec + "d").c_str(), va_arg(args, int));
@@ -1398,11 +1375,8 @@ int WINAPI wvsprintfA(LPSTR out, LPCSTR format, va_list args)
             snprintf(buffer, sizeof buffer, (spec + *at).c_str(), va_arg(args, unsigned int));
             text += buffer;
             break;
-        case '%':
-            text += '%';
-            break;
-        default:
-            throw std::logic_error("wsprintfA: a format the program should not use");
+        case '%': text += '%'; break;
+        default: throw std::logic_error("wsprintfA: a format the program should not use");
         }
     }
     if (text.size() > 1024)

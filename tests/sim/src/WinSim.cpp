@@ -6,6 +6,8 @@
 
 #include "WinSim.h"
 
+#include "SimSupport.h"
+
 #include <iconv.h>
 #include <strings.h>
 
@@ -44,12 +46,6 @@ struct Event {
     DWORD at;
     int order;
     std::function<void()> action;
-};
-
-struct Failure {
-    int skip = 0;  // calls that succeed before the failing ones
-    int times = 0;
-    DWORD until = 0;
 };
 
 // A request to the notification area, as the shell holds it until it gets to it.
@@ -100,7 +96,7 @@ struct State {
     std::vector<Event> events;
     int eventOrder = 0;
 
-    std::map<std::string, Failure> failures;
+    simsupport::FaultPlan faults;
 
     EXECUTION_STATE continuous = 0;
     std::vector<DWORD> inputs;
@@ -143,25 +139,8 @@ HANDLE const TheHeap = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x3A0000)
 
 // ---- formatting -----------------------------------------------------------
 
-std::string FormatList(const char* format, va_list args)
-{
-    va_list again;
-    va_copy(again, args);
-    std::string out(static_cast<size_t>(vsnprintf(nullptr, 0, format, args)), '\0');
-    vsnprintf(&out[0], out.size() + 1, format, again);
-    va_end(again);
-    return out;
-}
-
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::string out = FormatList(format, args);
-    va_end(args);
-    return out;
-}
+using simsupport::Format;
+using simsupport::FormatList;
 
 void Log(const std::string& line)
 {
@@ -276,18 +255,7 @@ LRESULT CallWindowProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam)
 
 bool ShouldFail(const std::string& call)
 {
-    auto it = S.failures.find(call);
-    if (it == S.failures.end())
-        return false;
-    if (it->second.times > 0) {
-        if (it->second.skip > 0) {
-            --it->second.skip;
-            return false;
-        }
-        --it->second.times;
-        return true;
-    }
-    return S.now < it->second.until;
+    return S.faults.ShouldFail(call, S.now);
 }
 
 // ---- menus --------------------------------------------------------------------
@@ -820,10 +788,7 @@ void FailTimes(const std::string& call, int times)
 
 int PendingFailures()
 {
-    int pending = 0;
-    for (const auto& failure : S.failures)
-        pending += failure.second.times;
-    return pending;
+    return S.faults.Pending();
 }
 
 std::string FaultNameOf(const std::string& line)
@@ -847,12 +812,11 @@ bool NeverFails(const std::string& faultName)
 
 void FailNth(const std::string& call, int n, int times)
 {
-    S.failures[call].skip = n - 1;
-    S.failures[call].times = times;
+    S.faults.FailNth(call, n, times);
 }
 void FailUntil(const std::string& call, DWORD until)
 {
-    S.failures[call].until = until;
+    S.faults.FailUntil(call, until);
 }
 
 HWND MainWindowOf(const std::string& className)

@@ -76,6 +76,34 @@ bool TakeList(MSIHANDLE install, const char* product, EndedCopy** copies, int* c
     return false;
 }
 
+// The list of the run taken, and the program started in each of its sessions
+// once: the installed exe (data.exe; none after a removal), or, after a
+// rollback, each copy's own program file.
+void StartAgain(MSIHANDLE install, bool fromOwnFiles)
+{
+    ActionData data;
+    EndedCopy* copies = nullptr;
+    int count = 0;
+    if (!ReadActionData(install, &data) || !TakeList(install, data.product, &copies, &count))
+        return;
+    if (fromOwnFiles && count > 0)
+        Say(install, "the run is rolled back: the copies ended start again from their own program files");
+    for (int i = 0; i < count; ++i) {
+        if (SessionSeen(copies, i))
+            continue;
+        const char* exe = fromOwnFiles ? copies[i].exe : data.exe;
+        if (exe[0] != '\0')
+            StartInSession(install, copies[i].session, exe);
+        else if (fromOwnFiles)
+            Say(install, "cannot start the copy of session %lu again: its program file was not known",
+                copies[i].session);
+        else
+            Say(install, "the program is removed: nothing is started in session %lu, where a copy was ended",
+                copies[i].session);
+    }
+    FreeMemory(copies);
+}
+
 }  // namespace
 
 // Without its data the copies are ended all the same, since the files must be
@@ -91,43 +119,13 @@ extern "C" UINT WINAPI EndRunningCopies(MSIHANDLE install)
 
 extern "C" UINT WINAPI StartEndedCopies(MSIHANDLE install)
 {
-    ActionData data;
-    EndedCopy* copies = nullptr;
-    int count = 0;
-    if (!ReadActionData(install, &data) || !TakeList(install, data.product, &copies, &count))
-        return ERROR_SUCCESS;
-    for (int i = 0; i < count; ++i) {
-        if (SessionSeen(copies, i))
-            continue;
-        if (data.exe[0] != '\0')
-            StartInSession(install, copies[i].session, data.exe);
-        else
-            Say(install, "the program is removed: nothing is started in session %lu, where a copy was ended",
-                copies[i].session);
-    }
-    FreeMemory(copies);
+    StartAgain(install, false);
     return ERROR_SUCCESS;
 }
 
 extern "C" UINT WINAPI RestoreEndedCopies(MSIHANDLE install)
 {
-    ActionData data;
-    EndedCopy* copies = nullptr;
-    int count = 0;
-    if (!ReadActionData(install, &data) || !TakeList(install, data.product, &copies, &count))
-        return ERROR_SUCCESS;
-    if (count > 0)
-        Say(install, "the run is rolled back: the copies ended start again from their own program files");
-    for (int i = 0; i < count; ++i) {
-        if (SessionSeen(copies, i))
-            continue;
-        if (copies[i].exe[0] != '\0')
-            StartInSession(install, copies[i].session, copies[i].exe);
-        else
-            Say(install, "cannot start the copy of session %lu again: its program file was not known",
-                copies[i].session);
-    }
-    FreeMemory(copies);
+    StartAgain(install, true);
     return ERROR_SUCCESS;
 }
 

@@ -103,28 +103,27 @@ if ! (cd "$stage" && at_commit_time wixl -a "$arch" -o ovq.msi \
     say "wixl failed on $source ($flavour)"
     exit 1
 fi
+# msibuild_query WHAT QUERY: one SQL change of the package, or the build fails
+# saying what could not be done.
+msibuild_query() {
+    if ! at_commit_time msibuild "$stage/ovq.msi" -q "$2" >"$stage/msibuild.log" 2>&1; then
+        cat "$stage/msibuild.log" >&2
+        say "msibuild could not $1"
+        exit 1
+    fi
+}
 # wixl writes SecureCustomProperties from the upgrade properties alone; the
 # public property AUTOSTART joins them (see ovq.wxs).
 secure=$(msiinfo export "$stage/ovq.msi" Property | tr -d '\r' | awk -F'\t' '$1 == "SecureCustomProperties" { print $2 }')
 [[ -n $secure ]] || { say "wixl wrote no SecureCustomProperties"; exit 1; }
-if ! at_commit_time msibuild "$stage/ovq.msi" \
-    -q "UPDATE \`Property\` SET \`Value\` = '$secure;AUTOSTART' WHERE \`Property\` = 'SecureCustomProperties'" \
-    >"$stage/msibuild.log" 2>&1; then
-    cat "$stage/msibuild.log" >&2
-    say "msibuild could not add AUTOSTART to SecureCustomProperties"
-    exit 1
-fi
+msibuild_query "add AUTOSTART to SecureCustomProperties" \
+    "UPDATE \`Property\` SET \`Value\` = '$secure;AUTOSTART' WHERE \`Property\` = 'SecureCustomProperties'"
 # wixl writes the commit and rollback actions as immediate ones; their types
 # say what they are: a DLL's function (1), in the script (0x400), not
 # impersonating (0x800), and run on commit (0x200) or on rollback (0x100).
 for action in StartEndedCopies:3585 RestoreEndedCopies:3329; do
-    if ! at_commit_time msibuild "$stage/ovq.msi" \
-        -q "UPDATE \`CustomAction\` SET \`Type\` = ${action#*:} WHERE \`Action\` = '${action%:*}'" \
-        >"$stage/msibuild.log" 2>&1; then
-        cat "$stage/msibuild.log" >&2
-        say "msibuild could not set the type of ${action%:*}"
-        exit 1
-    fi
+    msibuild_query "set the type of ${action%:*}" \
+        "UPDATE \`CustomAction\` SET \`Type\` = ${action#*:} WHERE \`Action\` = '${action%:*}'"
 done
 template=$([[ $flavour == x64 ]] && echo "x64;1033" || echo "Intel;1033")
 if ! at_commit_time msibuild "$stage/ovq.msi" -s "ovq $version ($flavour)" ovq "$template" "{$package_code}" \
